@@ -1,0 +1,12 @@
+#include "app/engine_settings.h"
+
+#include "config/config.h"
+
+void BuildEngineSettings(const Config& config, engine::Settings& settings) {
+  settings.no_sandbox = true;
+  settings.remote_debugging_port = 0;
+  settings.cache_path = config.GetCachePath();
+  settings.persist_session_cookies = false;
+  const std::string languages = config.GetAcceptLanguageList();
+  if (!languages.empty()) settings.accept_language_list = languages;
+}

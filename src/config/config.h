@@ -1,0 +1,86 @@
+// The process-wide configuration record: built-in defaults overlaid by the
+// key=value file named in VKX_CONFIG_PATH, plus the sign-in credentials.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <string>
+
+// X11 defines None as a macro; the enumerator below keeps its own name.
+#pragma push_macro("None")
+#undef None
+
+class Config {
+ public:
+  enum DisplayMode { Windowed = 0, Maximized = 1, Fullscreen = 2 };
+  enum EndSessionKey { None = 0, CtrlAltC = 1 };
+
+  // The start page used when the file names none.
+  static constexpr const char* kDefaultUrl = "https://www.debian.org/";
+
+  // The one record of the process, created and loaded on first call.
+  static Config& Instance();
+
+  // Builds a record from the environment as Instance() does. The program
+  // uses Instance(); tests build their own records.
+  Config();
+  Config(const Config&) = delete;
+  Config& operator=(const Config&) = delete;
+
+  // Back to defaults, then the file again; the credentials stay empty.
+  // True when the file exists (even if it could not be opened).
+  bool Reload();
+
+  // The configuration dump on standard output.
+  void Print() const;
+
+  // String getters: main thread only. Numbers and flags: any thread.
+  std::string GetUrl() const { return url_; }
+  std::string GetCachePath() const { return cachePath_; }
+  std::string GetAcceptLanguageList() const { return acceptLanguageList_; }
+  std::string GetIconName() const { return iconName_; }
+  int GetWidth() const { return width_; }
+  int GetHeight() const { return height_; }
+  int GetDisplayMode() const { return displayMode_; }
+  bool GetDisableKbdShortcuts() const { return disableKbdShortcuts_; }
+  bool GetDisableContextMenu() const { return disableContextMenu_; }
+  bool GetEnableToolbar() const { return enableToolbar_; }
+  bool GetEnableAutoHide() const { return enableAutoHide_; }
+  int GetEndSessionKey() const { return endSessionKey_; }
+  std::string GetUsername() const { return username_; }
+  std::string GetPassword() const { return password_; }
+  bool GetCacheCookies() const { return cacheCookies_; }
+  std::string GetCookieFile() const { return cookieFile_; }
+  std::string GetCookieFilter() const { return cookieFilter_; }
+  bool GetAcceptCertError() const { return acceptCertError_; }
+
+ private:
+  void ApplyDefaults();
+  // The path named by VKX_CONFIG_PATH when it names something that exists;
+  // otherwise reports why on standard error and returns false.
+  static bool ConfigPath(std::string& path);
+  void ParseFile(const std::string& path);
+  void Apply(const std::map<std::string, std::string>& values);
+  void ApplyNumber(const char* key, const std::string& value, std::atomic<int>& field);
+
+  std::string url_;
+  std::string cachePath_;
+  std::string acceptLanguageList_;
+  std::string iconName_;
+  std::atomic<int> width_{0};
+  std::atomic<int> height_{0};
+  std::atomic<int> displayMode_{Windowed};
+  std::atomic<bool> disableKbdShortcuts_{false};
+  std::atomic<bool> disableContextMenu_{false};
+  std::atomic<bool> enableToolbar_{false};
+  std::atomic<bool> enableAutoHide_{false};
+  std::atomic<int> endSessionKey_{None};
+  std::string username_;
+  std::string password_;
+  std::atomic<bool> cacheCookies_{false};
+  std::string cookieFile_;
+  std::string cookieFilter_;
+  std::atomic<bool> acceptCertError_{false};
+};
+
+#pragma pop_macro("None")

@@ -1,0 +1,146 @@
+// The engine port: what the kiosk asks of the browser engine, and the
+// handlers through which the engine calls the kiosk. One implementation
+// (WebKitGTK) lives in engine/webkit; tests use fakes.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/types.h"
+
+namespace engine {
+
+class Client;
+
+// One browser: the kiosk's handle on the page view.
+class Browser {
+ public:
+  virtual ~Browser() = default;
+  virtual bool IsSame(const std::shared_ptr<Browser>& other) const = 0;
+  virtual int GetIdentifier() const = 0;
+  virtual void SetFocus(bool focus) = 0;
+  // The engine's window follows the new size of its X parent.
+  virtual void WasResized() = 0;
+  // force: no before-unload handler runs.
+  virtual void CloseBrowser(bool force) = 0;
+  // The X window the engine renders into (a child of the parent given at creation).
+  virtual unsigned long GetWindowHandle() const = 0;
+  virtual void LoadURL(const std::string& url) = 0;
+  virtual void ExecuteJavaScript(const std::string& code, const std::string& script_url,
+                                 int start_line) = 0;
+  virtual std::string GetMainFrameURL() const = 0;
+  // Sets a named preference; false (with error set) when it was not applied.
+  virtual bool SetPreference(const std::string& name, int value, std::string& error) = 0;
+};
+using BrowserPtr = std::shared_ptr<Browser>;
+
+// The frame a load event belongs to.
+struct Frame {
+  std::string url;
+  bool is_main = true;
+};
+
+class LifeSpanHandler {
+ public:
+  virtual ~LifeSpanHandler() = default;
+  virtual void OnAfterCreated(BrowserPtr browser) = 0;
+  // False lets the close go on.
+  virtual bool DoClose(BrowserPtr browser) = 0;
+  virtual void OnBeforeClose(BrowserPtr browser) = 0;
+  // True cancels the new window.
+  virtual bool OnBeforePopup(BrowserPtr browser, const std::string& target_url,
+                             WindowOpenDisposition disposition, bool user_gesture) = 0;
+};
+
+class LoadHandler {
+ public:
+  virtual ~LoadHandler() = default;
+  virtual void OnLoadEnd(BrowserPtr browser, const Frame& frame, int http_status_code) = 0;
+};
+
+class KeyboardHandler {
+ public:
+  virtual ~KeyboardHandler() = default;
+  // Before the page sees the key; true consumes it.
+  virtual bool OnPreKeyEvent(BrowserPtr browser, const KeyEvent& event,
+                             bool* is_keyboard_shortcut) = 0;
+  // After the page left the key unhandled; true consumes it.
+  virtual bool OnKeyEvent(BrowserPtr browser, const KeyEvent& event) = 0;
+};
+
+class DisplayHandler {
+ public:
+  virtual ~DisplayHandler() = default;
+  virtual void OnTitleChange(BrowserPtr browser, const std::string& title) = 0;
+  virtual void OnFullscreenModeChange(BrowserPtr browser, bool fullscreen) = 0;
+  virtual bool OnConsoleMessage(BrowserPtr browser, LogSeverity level, const std::string& message,
+                                const std::string& source, int line) = 0;
+};
+
+// The items of a context menu; the handler may clear them.
+class MenuModel {
+ public:
+  virtual ~MenuModel() = default;
+  virtual bool Clear() = 0;
+  virtual size_t GetCount() const = 0;
+};
+
+class ContextMenuHandler {
+ public:
+  virtual ~ContextMenuHandler() = default;
+  virtual void OnBeforeContextMenu(BrowserPtr browser, MenuModel& model) = 0;
+};
+
+// Answer to a certificate error, given once.
+class Callback {
+ public:
+  virtual ~Callback() = default;
+  virtual void Continue() = 0;
+  virtual void Cancel() = 0;
+};
+
+class RequestHandler {
+ public:
+  virtual ~RequestHandler() = default;
+  // True cancels the navigation.
+  virtual bool OnBeforeBrowse(BrowserPtr browser, const std::string& url, bool user_gesture,
+                              bool is_redirect) = 0;
+  // True cancels opening the URL in a new tab.
+  virtual bool OnOpenURLFromTab(BrowserPtr browser, const std::string& target_url,
+                                WindowOpenDisposition disposition, bool user_gesture) = 0;
+  // True when the callback will be (or has been) answered.
+  virtual bool OnCertificateError(BrowserPtr browser, int cert_error, const std::string& url,
+                                  const SslInfo& ssl_info, std::shared_ptr<Callback> callback) = 0;
+};
+
+// Hands out the handlers; a null handler means the engine's default.
+class Client {
+ public:
+  virtual ~Client() = default;
+  virtual std::shared_ptr<ContextMenuHandler> GetContextMenuHandler() { return nullptr; }
+  virtual std::shared_ptr<DisplayHandler> GetDisplayHandler() { return nullptr; }
+  virtual std::shared_ptr<KeyboardHandler> GetKeyboardHandler() { return nullptr; }
+  virtual std::shared_ptr<LifeSpanHandler> GetLifeSpanHandler() { return nullptr; }
+  virtual std::shared_ptr<LoadHandler> GetLoadHandler() { return nullptr; }
+  virtual std::shared_ptr<RequestHandler> GetRequestHandler() { return nullptr; }
+};
+
+// Process-level engine calls. All of them run on the UI thread, except
+// CurrentlyOnUiThread and PostToUiThread.
+bool Initialize(const Settings& settings);
+void RunMessageLoop();
+void QuitMessageLoop();
+void Shutdown();
+// True between Initialize and Shutdown.
+bool IsRunning();
+
+// Creates a browser inside the X window `parent`; asynchronous: the life-span
+// handler's OnAfterCreated reports it. False when the request was refused.
+bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Client> client,
+                   const std::string& url, const BrowserSettings& settings);
+
+bool CurrentlyOnUiThread();
+void PostToUiThread(std::function<void()> task);
+
+}  // namespace engine

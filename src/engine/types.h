@@ -1,0 +1,92 @@
+// Value types that cross the engine port. They carry no engine types, so
+// the kiosk logic and its tests use them directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// Settings the engine starts with.
+struct Settings {
+  bool no_sandbox = true;
+  int remote_debugging_port = 0;
+  // Empty: keep everything in memory. Otherwise profile and cookies live here.
+  std::string cache_path;
+  bool persist_session_cookies = false;
+  // Comma-separated language list; empty keeps the engine's default.
+  std::string accept_language_list;
+};
+
+enum class State { Default, Enabled, Disabled };
+
+// Settings for one browser.
+struct BrowserSettings {
+  int windowless_frame_rate = 0;
+  State javascript = State::Default;
+};
+
+struct Rect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// Modifier flags of a key event.
+enum : uint32_t {
+  EVENTFLAG_SHIFT_DOWN = 1 << 1,
+  EVENTFLAG_CONTROL_DOWN = 1 << 2,
+  EVENTFLAG_ALT_DOWN = 1 << 3,
+};
+
+enum class KeyEventType { RawKeyDown, KeyDown, KeyUp, Char };
+
+struct KeyEvent {
+  KeyEventType type = KeyEventType::RawKeyDown;
+  uint32_t modifiers = 0;
+  int windows_key_code = 0;
+  int native_key_code = 0;
+  uint32_t character = 0;
+};
+
+enum class LogSeverity { Default, Verbose, Info, Warning, Error };
+
+// Network error numbers used for certificate errors.
+enum ErrorCode : int {
+  ERR_NONE = 0,
+  ERR_CERT_COMMON_NAME_INVALID = -200,
+  ERR_CERT_DATE_INVALID = -201,
+  ERR_CERT_AUTHORITY_INVALID = -202,
+  ERR_CERT_REVOKED = -206,
+  ERR_CERT_INVALID = -207,
+  ERR_CERT_WEAK_SIGNATURE_ALGORITHM = -208,
+};
+
+using DerBytes = std::vector<uint8_t>;
+
+// What the server presented: its own certificate and the issuer chain it sent.
+struct SslInfo {
+  DerBytes server_certificate;
+  std::vector<DerBytes> issuer_chain;
+};
+
+enum class WindowOpenDisposition { CurrentTab, NewForegroundTab, NewBackgroundTab, NewPopup, NewWindow };
+
+// A cookie as the store holds it. Times are microseconds since 1601-01-01 UTC.
+struct Cookie {
+  std::string name;
+  std::string value;
+  std::string domain;
+  std::string path;
+  bool secure = false;
+  bool httponly = false;
+  bool has_expires = false;
+  int64_t expires = 0;
+};
+
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr int64_t kEpochDeltaSeconds = 11644473600LL;
+
+}  // namespace engine

@@ -1,0 +1,57 @@
+// One WebKitWebView in a GTK top-level window whose X window is reparented
+// into the kiosk's X window.
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/engine.h"
+
+namespace engine::webkit {
+
+class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKitBrowser> {
+ public:
+  WebKitBrowser(WebKitWebContext* context, std::shared_ptr<Client> client,
+                const BrowserSettings& settings);
+  ~WebKitBrowser() override;
+  WebKitBrowser(const WebKitBrowser&) = delete;
+  WebKitBrowser& operator=(const WebKitBrowser&) = delete;
+
+  // Puts the view into `parent` at `rect` and shows it.
+  bool Embed(unsigned long parent, const Rect& rect);
+
+  bool IsSame(const std::shared_ptr<Browser>& other) const override;
+  int GetIdentifier() const override { return id_; }
+  void SetFocus(bool focus) override;
+  void WasResized() override;
+  void CloseBrowser(bool force) override;
+  unsigned long GetWindowHandle() const override { return window_ != nullptr ? xid_ : 0; }
+  void LoadURL(const std::string& url) override;
+  void ExecuteJavaScript(const std::string& code, const std::string& script_url,
+                         int start_line) override;
+  std::string GetMainFrameURL() const override;
+  bool SetPreference(const std::string& name, int value, std::string& error) override;
+
+  bool IsClosed() const { return window_ == nullptr; }
+  // Destroys the view at engine shutdown, without close callbacks.
+  void Discard();
+
+ private:
+  // Runs the close: DoClose, the view goes away, OnBeforeClose.
+  void FinishClose();
+
+  static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+  static void OnClose(WebKitWebView* view, gpointer self);
+
+  const int id_;
+  std::shared_ptr<Client> client_;
+  GtkWidget* window_ = nullptr;  // owns view_; destroyed on close
+  WebKitWebView* view_ = nullptr;
+  unsigned long xid_ = 0;
+  bool closing_ = false;
+};
+
+}  // namespace engine::webkit

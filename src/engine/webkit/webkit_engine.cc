@@ -1,0 +1,152 @@
+// Process-level engine calls on WebKitGTK: the web context, the GLib main
+// loop that serves as the UI thread's message loop, and browser creation.
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <webkit2/webkit2.h>
+
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/webkit/webkit_browser.h"
+
+namespace engine {
+
+namespace {
+
+struct EngineState {
+  bool running = false;
+  std::thread::id ui_thread;
+  WebKitWebContext* context = nullptr;
+  GMainLoop* loop = nullptr;
+  bool quit_pending = false;
+  std::vector<std::shared_ptr<webkit::WebKitBrowser>> browsers;
+};
+
+EngineState& Engine() {
+  static EngineState state;
+  return state;
+}
+
+// "en-US,en;q=0.9" -> {"en-US", "en"}: WebKit takes bare language tags.
+std::vector<std::string> LanguageTags(const std::string& list) {
+  std::vector<std::string> tags;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    std::string tag = list.substr(start, end - start);
+    tag = tag.substr(0, tag.find(';'));
+    const size_t first = tag.find_first_not_of(" \t");
+    const size_t last = tag.find_last_not_of(" \t");
+    if (first != std::string::npos) tags.push_back(tag.substr(first, last - first + 1));
+    start = end + 1;
+  }
+  return tags;
+}
+
+}  // namespace
+
+bool Initialize(const Settings& settings) {
+  EngineState& state = Engine();
+  if (state.running) return false;
+  state.ui_thread = std::this_thread::get_id();
+
+  WebKitWebsiteDataManager* manager = nullptr;
+  if (settings.cache_path.empty()) {
+    manager = webkit_website_data_manager_new_ephemeral();
+  } else {
+    if (g_mkdir_with_parents(settings.cache_path.c_str(), 0700) != 0) {
+      std::cerr << "Cannot create cache directory: " << settings.cache_path << std::endl;
+      return false;
+    }
+    const std::string cache_dir = settings.cache_path + "/Cache";
+    manager = webkit_website_data_manager_new("base-data-directory", settings.cache_path.c_str(),
+                                              "base-cache-directory", cache_dir.c_str(), nullptr);
+    // Persistent cookies only: the SQLite store never writes session cookies.
+    const std::string cookies = settings.cache_path + "/Cookies";
+    webkit_cookie_manager_set_persistent_storage(
+        webkit_website_data_manager_get_cookie_manager(manager), cookies.c_str(),
+        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  }
+  state.context = webkit_web_context_new_with_website_data_manager(manager);
+  g_object_unref(manager);
+  if (state.context == nullptr) return false;
+
+  if (!settings.accept_language_list.empty()) {
+    std::vector<std::string> tags = LanguageTags(settings.accept_language_list);
+    std::vector<const gchar*> pointers;
+    for (const auto& tag : tags) pointers.push_back(tag.c_str());
+    pointers.push_back(nullptr);
+    webkit_web_context_set_preferred_languages(state.context, pointers.data());
+  }
+  state.running = true;
+  return true;
+}
+
+bool IsRunning() { return Engine().running; }
+
+void RunMessageLoop() {
+  EngineState& state = Engine();
+  if (state.quit_pending) {
+    state.quit_pending = false;
+    return;
+  }
+  state.loop = g_main_loop_new(nullptr, FALSE);
+  g_main_loop_run(state.loop);
+  g_main_loop_unref(state.loop);
+  state.loop = nullptr;
+}
+
+void QuitMessageLoop() {
+  EngineState& state = Engine();
+  if (state.loop != nullptr) {
+    g_main_loop_quit(state.loop);
+  } else {
+    state.quit_pending = true;
+  }
+}
+
+void Shutdown() {
+  EngineState& state = Engine();
+  if (!state.running) return;
+  for (auto& browser : state.browsers) browser->Discard();
+  state.browsers.clear();
+  g_clear_object(&state.context);
+  state.running = false;
+}
+
+bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Client> client,
+                   const std::string& url, const BrowserSettings& settings) {
+  EngineState& state = Engine();
+  if (!state.running) return false;
+  auto browser = std::make_shared<webkit::WebKitBrowser>(state.context, client, settings);
+  if (!browser->Embed(parent, rect)) return false;
+  state.browsers.push_back(browser);
+  // Reported from the loop, as an engine that creates browsers asynchronously
+  // would; the page starts loading once the client knows its browser.
+  PostToUiThread([browser, client, url] {
+    if (browser->IsClosed()) return;
+    if (auto life_span = client ? client->GetLifeSpanHandler() : nullptr) {
+      life_span->OnAfterCreated(browser);
+    }
+    browser->LoadURL(url);
+  });
+  return true;
+}
+
+bool CurrentlyOnUiThread() { return std::this_thread::get_id() == Engine().ui_thread; }
+
+void PostToUiThread(std::function<void()> task) {
+  auto* heap_task = new std::function<void()>(std::move(task));
+  g_idle_add_full(
+      G_PRIORITY_HIGH_IDLE,
+      [](gpointer data) -> gboolean {
+        (*static_cast<std::function<void()>*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      heap_task, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+}  // namespace engine

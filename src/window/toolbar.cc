@@ -1,0 +1,133 @@
+#include "window/toolbar.h"
+
+#include <gdk/gdkx.h>
+
+#include <cstdio>
+
+#include "app/shutdown.h"
+#include "window/auto_hide.h"
+#include "window/browser_window.h"
+#include "window/host_window.h"
+#include "window/x11_state.h"
+
+Window toolbarWindow = 0;
+GtkWidget* toolbarGtkWindow = nullptr;
+GtkWidget* toolbarWidget = nullptr;
+
+namespace {
+
+AutoHideState autoHide;
+bool autoHideStarted = false;
+XErrorHandler previousErrorHandler = nullptr;
+
+// X errors of the kiosk's own connection are printed; the toolkit's
+// connection keeps its own handler, so its error traps still work.
+int ChainedXError(Display* display, XErrorEvent* event) {
+  if (display != xDisplay && previousErrorHandler != nullptr) {
+    return previousErrorHandler(display, event);
+  }
+  return OnXError(display, event);
+}
+
+unsigned StripWidth() { return windowWidth > 0 ? static_cast<unsigned>(windowWidth) : 1; }
+
+}  // namespace
+
+void SetupToolbar(bool autoHideOn) {
+  toolbarHeight = 40;
+  autoHide.hideTicks = 0;
+  autoHide.toolbarHidden = false;
+  BuildToolbar();
+  if (autoHideOn && !autoHideStarted) {
+    autoHideStarted = true;
+    g_timeout_add(100, [](gpointer) -> gboolean {
+      ToolbarAutoHideTick();
+      return G_SOURCE_CONTINUE;
+    }, nullptr);
+  }
+}
+
+void BuildToolbar() {
+  previousErrorHandler = XSetErrorHandler(ChainedXError);
+  toolbarWindow = XCreateSimpleWindow(xDisplay, hostWindow, 0, 0, StripWidth(),
+                                      static_cast<unsigned>(toolbarHeight), 1,
+                                      BlackPixel(xDisplay, screenNumber),
+                                      WhitePixel(xDisplay, screenNumber));
+  XMapWindow(xDisplay, toolbarWindow);
+  // The toolkit reparents into this window: it must exist on the server.
+  XSync(xDisplay, False);
+
+  toolbarGtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(toolbarGtkWindow), windowWidth, toolbarHeight);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_container_add(GTK_CONTAINER(toolbarGtkWindow), box);
+  toolbarWidget = gtk_toolbar_new();
+  gtk_toolbar_set_style(GTK_TOOLBAR(toolbarWidget), GTK_TOOLBAR_ICONS);
+  GtkToolItem* separator = gtk_separator_tool_item_new();
+  gtk_separator_tool_item_set_draw(GTK_SEPARATOR_TOOL_ITEM(separator), FALSE);
+  gtk_tool_item_set_expand(separator, TRUE);
+  gtk_toolbar_insert(GTK_TOOLBAR(toolbarWidget), separator, -1);
+  GtkToolItem* quit = gtk_tool_button_new(nullptr, "Quit");
+  g_signal_connect_data(quit, "clicked", G_CALLBACK(OnQuitClicked), nullptr, nullptr,
+                        static_cast<GConnectFlags>(0));
+  gtk_toolbar_insert(GTK_TOOLBAR(toolbarWidget), quit, -1);
+  gtk_box_pack_start(GTK_BOX(box), toolbarWidget, FALSE, FALSE, 0);
+
+  // Realised and reparented before it is shown, so a window manager never
+  // takes it for a top-level window of its own.
+  gtk_widget_realize(toolbarGtkWindow);
+  const Window xid = gdk_x11_window_get_xid(gtk_widget_get_window(toolbarGtkWindow));
+  // The toolkit created that window over its own connection.
+  XSync(gdk_x11_display_get_xdisplay(gdk_display_get_default()), False);
+  const int result = XReparentWindow(xDisplay, xid, toolbarWindow, 0, 0);
+  XSync(xDisplay, False);
+  if (result != 0) fprintf(stderr, "XReparentWindow error return: %d\n", result);
+  gtk_widget_show_all(toolbarGtkWindow);
+}
+
+void LayoutToolbar() {
+  if (toolbarGtkWindow == nullptr) return;
+  XMoveWindow(xDisplay, toolbarWindow, 0, 0);
+  XResizeWindow(xDisplay, toolbarWindow, StripWidth(), static_cast<unsigned>(toolbarHeight));
+  gtk_window_resize(GTK_WINDOW(toolbarGtkWindow), static_cast<int>(StripWidth()), toolbarHeight);
+}
+
+void SetToolbarHidden(bool hide) {
+  if (toolbarGtkWindow == nullptr) return;
+  if (hide) {
+    gtk_widget_hide(toolbarWidget);
+    toolbarHeight = 10;
+  } else {
+    gtk_widget_show(toolbarWidget);
+    toolbarHeight = 40;
+  }
+  LayoutToolbar();
+  ResizeBrowser();
+}
+
+void ToolbarAutoHideTick() {
+  if (toolbarGtkWindow == nullptr) return;
+  bool inStrip = false;
+  if (autoHide.toolbarHidden) {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+    GdkWindow* window = gtk_widget_get_window(toolbarGtkWindow);
+    int x = 0, y = 0;
+    gdk_window_get_device_position(window, pointer, &x, &y, nullptr);
+    GtkAllocation allocation;
+    gtk_widget_get_allocation(toolbarGtkWindow, &allocation);
+    inStrip = InHotStrip(x, y, allocation.x, allocation.y, allocation.width);
+  }
+  switch (AutoHideTick(autoHide, inStrip)) {
+    case AutoHideAction::Hide:
+      SetToolbarHidden(true);
+      break;
+    case AutoHideAction::Show:
+      SetToolbarHidden(false);
+      break;
+    case AutoHideAction::Stay:
+      break;
+  }
+}
+
+void OnQuitClicked(GtkToolButton* /*button*/, gpointer /*data*/) { RequestClose(); }

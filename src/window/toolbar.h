@@ -1,0 +1,18 @@
+// The optional GTK toolbar with its "Quit" button, embedded in the top strip
+// of the host window, and its auto-hide.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <gtk/gtk.h>
+
+extern Window toolbarWindow;
+extern GtkWidget* toolbarGtkWindow;
+extern GtkWidget* toolbarWidget;
+
+void SetupToolbar(bool autoHide);
+void BuildToolbar();
+void LayoutToolbar();
+void SetToolbarHidden(bool hide);
+// One auto-hide tick (every 100 ms while auto-hide is on).
+void ToolbarAutoHideTick();
+void OnQuitClicked(GtkToolButton* button, gpointer data);
