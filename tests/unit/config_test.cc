@@ -1,0 +1,206 @@
+#include "config/config.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "app/engine_settings.h"
+
+namespace {
+
+// Each test gets its own config file and a clean environment.
+class ConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/vkx-config-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    path_ = dir_ + "/vkx.conf";
+    unsetenv("VKX_CONFIG_PATH");
+    unsetenv("VKX_BRELLIK_USERNAME");
+    unsetenv("VKX_BRELLIK_PASSWORD");
+  }
+  void TearDown() override {
+    unlink(path_.c_str());
+    rmdir(dir_.c_str());
+  }
+  void Write(const std::string& content) {
+    std::ofstream(path_, std::ios::binary) << content;
+    setenv("VKX_CONFIG_PATH", path_.c_str(), 1);
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(ConfigTest, DefaultsWithoutVariableAndNoCredentials) {
+  setenv("VKX_BRELLIK_USERNAME", "user", 1);
+  setenv("VKX_BRELLIK_PASSWORD", "secret", 1);
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  Config config;
+  config.Print();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Environment variable VKX_CONFIG_PATH not set.\n");
+  EXPECT_EQ(out, std::string("Configuration values:\nURL: ") + Config::kDefaultUrl +
+                     "\nDisplay Mode: 0\nCache Path: \nWidth: 800\nHeight: 600\n"
+                     "Disable Keyboard Shortcuts: true\nDisable Context Menu: true\n"
+                     "Enable Toolbar: true\nAuto Hide: true\nEnd Session Key: 0\n");
+  EXPECT_EQ(config.GetUsername(), "");
+  EXPECT_EQ(config.GetPassword(), "");
+  EXPECT_FALSE(config.GetCacheCookies());
+  EXPECT_FALSE(config.GetAcceptCertError());
+}
+
+TEST_F(ConfigTest, MissingAndEmptyPathsKeepDefaults) {
+  setenv("VKX_BRELLIK_USERNAME", "user", 1);
+  for (const std::string& path : {std::string("/nonexistent/vkx.conf"), std::string()}) {
+    setenv("VKX_CONFIG_PATH", path.c_str(), 1);
+    testing::internal::CaptureStderr();
+    Config config;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Config file does not exist: " + path + "\n");
+    EXPECT_EQ(config.GetWidth(), 800);
+    EXPECT_EQ(config.GetUsername(), "");
+  }
+}
+
+TEST_F(ConfigTest, UnreadableFileStillReadsCredentials) {
+  // A directory exists but cannot be read as a file.
+  setenv("VKX_CONFIG_PATH", dir_.c_str(), 1);
+  setenv("VKX_BRELLIK_USERNAME", "", 1);
+  setenv("VKX_BRELLIK_PASSWORD", "pw", 1);
+  testing::internal::CaptureStderr();
+  Config config;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Unable to open config file at path: " + dir_ + "\n");
+  EXPECT_EQ(config.GetUsername(), "");
+  EXPECT_EQ(config.GetPassword(), "pw");
+  EXPECT_EQ(config.GetUrl(), Config::kDefaultUrl);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(config.Reload());
+  testing::internal::GetCapturedStderr();
+}
+
+TEST_F(ConfigTest, LineSplittingIsByteExact) {
+  Write("url=https://example.test/a?b=c&d=e\n"
+        "displayMode=fullscreen\r\n"
+        "width=1024\r\n"
+        "height=\n"
+        "enableToolbar=true\r\n"
+        "iconName=brellik\r\n"
+        "=orphan\n"
+        "no equals sign\n"
+        " width=5\n"
+        "#height=1\n"
+        "cachePath=\"/var/cache/kiosk\"");
+  Config config;
+  EXPECT_EQ(config.GetUrl(), "https://example.test/a?b=c&d=e");
+  EXPECT_EQ(config.GetDisplayMode(), Config::Windowed);  // the carriage return stays
+  EXPECT_EQ(config.GetWidth(), 1024);                    // conversion stops at it
+  EXPECT_EQ(config.GetHeight(), 600);                    // empty value skipped
+  EXPECT_FALSE(config.GetEnableToolbar());
+  EXPECT_EQ(config.GetIconName(), "brellik\r");
+  EXPECT_EQ(config.GetCachePath(), "\"/var/cache/kiosk\"");  // last line, no line feed
+}
+
+TEST_F(ConfigTest, ValuesAreCaseSensitiveAndLastLineWins) {
+  Write("displayMode=maximized\nwidth=1024\nwidth=1280\nendSessionKey=ctrlaltc\n"
+        "disableKbdShortcuts=TRUE\ndisableContextMenu=1\nenableAutoHide=true \n"
+        "enableToolbar=no\nacceptCertError=true\nheight=+0768px\n");
+  Config config;
+  EXPECT_EQ(config.GetDisplayMode(), Config::Maximized);
+  EXPECT_EQ(config.GetWidth(), 1280);
+  EXPECT_EQ(config.GetHeight(), 768);
+  EXPECT_EQ(config.GetEndSessionKey(), 0);
+  EXPECT_FALSE(config.GetDisableKbdShortcuts());
+  EXPECT_FALSE(config.GetDisableContextMenu());
+  EXPECT_FALSE(config.GetEnableAutoHide());
+  EXPECT_FALSE(config.GetEnableToolbar());
+  EXPECT_TRUE(config.GetAcceptCertError());
+
+  Write("displayMode=Fullscreen\nendSessionKey=CtrlAltC\n");
+  config.Reload();
+  EXPECT_EQ(config.GetDisplayMode(), Config::Windowed);
+  EXPECT_EQ(config.GetEndSessionKey(), 1);
+}
+
+TEST_F(ConfigTest, NumbersFollowStrtolAndBadOnesAreReported) {
+  Write("width=0x400\nheight=-5\n");
+  Config config;
+  EXPECT_EQ(config.GetWidth(), 0);
+  EXPECT_EQ(config.GetHeight(), -5);
+
+  Write("width=wide\nheight=99999999999\n");
+  testing::internal::CaptureStderr();
+  config.Reload();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(config.GetWidth(), 800);
+  EXPECT_EQ(config.GetHeight(), 600);
+  EXPECT_NE(err.find("width"), std::string::npos);
+  EXPECT_NE(err.find("height"), std::string::npos);
+}
+
+TEST_F(ConfigTest, CookieSettingsNeedCacheCookiesAndSurviveReloads) {
+  Write("cookieFile=/tmp/a\ncookieFilter=x\n");
+  Config config;
+  EXPECT_EQ(config.GetCookieFile(), "");
+
+  Write("cookieFile=/tmp/a\ncookieFilter=SID,token\ncacheCookies=true\n");
+  config.Reload();
+  EXPECT_TRUE(config.GetCacheCookies());
+  EXPECT_EQ(config.GetCookieFile(), "/tmp/a");
+  EXPECT_EQ(config.GetCookieFilter(), "SID,token");
+
+  // A reload without cacheCookies turns caching off but keeps the file names.
+  Write("cookieFile=/tmp/b\n");
+  config.Reload();
+  EXPECT_FALSE(config.GetCacheCookies());
+  EXPECT_EQ(config.GetCookieFile(), "/tmp/a");
+}
+
+TEST_F(ConfigTest, ReloadDropsCredentialsAndFallsBackToDefaults) {
+  Write("url=https://kiosk.test/\nacceptCertError=true\n");
+  setenv("VKX_BRELLIK_USERNAME", "user", 1);
+  setenv("VKX_BRELLIK_PASSWORD", "secret", 1);
+  Config config;
+  EXPECT_EQ(config.GetUsername(), "user");
+  EXPECT_EQ(config.GetPassword(), "secret");
+  EXPECT_TRUE(config.Reload());
+  EXPECT_EQ(config.GetUsername(), "");
+  EXPECT_EQ(config.GetPassword(), "");
+  EXPECT_EQ(config.GetUrl(), "https://kiosk.test/");
+
+  unlink(path_.c_str());
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(config.Reload());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Config file does not exist: " + path_ + "\n");
+  EXPECT_FALSE(config.GetAcceptCertError());
+  EXPECT_EQ(config.GetUrl(), Config::kDefaultUrl);
+}
+
+TEST_F(ConfigTest, EngineSettingsFollowTheConfiguration) {
+  Write("cachePath=/var/cache/kiosk\nacceptLanguageList=de-DE,en\n");
+  Config config;
+  engine::Settings settings;
+  BuildEngineSettings(config, settings);
+  EXPECT_TRUE(settings.no_sandbox);
+  EXPECT_EQ(settings.remote_debugging_port, 0);
+  EXPECT_EQ(settings.cache_path, "/var/cache/kiosk");
+  EXPECT_FALSE(settings.persist_session_cookies);
+  EXPECT_EQ(settings.accept_language_list, "de-DE,en");
+
+  Write("width=1\n");
+  config.Reload();
+  engine::Settings defaults;
+  defaults.accept_language_list = "engine-default";
+  BuildEngineSettings(config, defaults);
+  EXPECT_EQ(defaults.cache_path, "");
+  EXPECT_FALSE(defaults.persist_session_cookies);
+  EXPECT_EQ(defaults.accept_language_list, "engine-default");
+}
+
+}  // namespace
