@@ -1,38 +1,123 @@
 #include "client/client.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include "app/check.h"
 #include "client/client_util.h"
+#include "client/launch_file.h"
+#include "client/login_script.h"
+#include "config/config.h"
+#include "request/request_handler.h"
 
 namespace vkx {
 
-Client::Client() = default;
+namespace {
+
+struct Preference {
+  const char* name;
+  int value;
+  const char* success;
+};
+
+// Blocked (2) for notifications and the clipboard; the credential service off (0).
+constexpr Preference kPreferences[] = {
+    {"credentials_enable_service", 0, "'credentials_enable_service' set to false successfully."},
+    {"profile.default_content_setting_values.notifications", 2,
+     "Notifications are now blocked by default."},
+    {"profile.default_content_setting_values.clipboard", 2,
+     "Clipboard access is now blocked by default."},
+};
+
+}  // namespace
+
+Client::Client()
+    : ctx_menu_handler_(std::make_shared<CtxMenuHandler>()),
+      kbd_handler_(std::make_shared<KbdHandler>()) {
+  BuildLoginScript();
+  request_handler_ = std::make_shared<::RequestHandler>();
+}
+
+std::shared_ptr<engine::ContextMenuHandler> Client::GetContextMenuHandler() {
+  return ctx_menu_handler_;
+}
+
+std::shared_ptr<engine::DisplayHandler> Client::GetDisplayHandler() {
+  return std::make_shared<DisplayHandler>();
+}
+
+std::shared_ptr<engine::KeyboardHandler> Client::GetKeyboardHandler() { return kbd_handler_; }
 
 std::shared_ptr<engine::LifeSpanHandler> Client::GetLifeSpanHandler() { return shared_from_this(); }
 
 std::shared_ptr<engine::LoadHandler> Client::GetLoadHandler() { return shared_from_this(); }
 
+std::shared_ptr<engine::RequestHandler> Client::GetRequestHandler() { return request_handler_; }
+
 void Client::OnAfterCreated(engine::BrowserPtr browser) {
   browser_ = browser;
   browser->SetFocus(true);
   HandleAfterCreated(browser);
+  ApplyPreferences(browser);
 }
 
 bool Client::DoClose(engine::BrowserPtr browser) { return HandleDoClose(std::move(browser)); }
 
 void Client::OnBeforeClose(engine::BrowserPtr browser) { HandleBeforeClose(std::move(browser)); }
 
-void Client::OnLoadEnd(engine::BrowserPtr /*browser*/, const engine::Frame& frame,
+void Client::OnLoadEnd(engine::BrowserPtr browser, const engine::Frame& frame,
                        int http_status_code) {
   VKX_CHECK(engine::CurrentlyOnUiThread());
   std::cout << "Page loaded, status code: " << http_status_code << std::endl;
   std::cout << "URL: " << frame.url << std::endl;
+  if (!login_script_.empty() && http_status_code == 200) InjectLoginScript(browser);
 }
 
-bool Client::OnBeforePopup(engine::BrowserPtr /*browser*/, const std::string& /*target_url*/,
+bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target_url,
                            engine::WindowOpenDisposition /*disposition*/, bool /*user_gesture*/) {
+  std::cout << "Client new target: " << std::endl;
+  std::cout << target_url << std::endl;
+  const int mode = Config::Instance().GetDisplayMode();
+  if (mode == Config::Fullscreen) {
+    browser->LoadURL(target_url);
+  } else {
+    LaunchTarget(target_url, mode == Config::Maximized);
+  }
   return true;
+}
+
+void Client::ApplyPreferences(engine::BrowserPtr browser) {
+  VKX_CHECK(engine::CurrentlyOnUiThread());
+  for (const Preference& preference : kPreferences) {
+    std::string error;
+    if (browser->SetPreference(preference.name, preference.value, error)) {
+      std::cout << preference.success << std::endl;
+    } else {
+      std::cerr << "Failed to set '" << preference.name << "': " << error << std::endl;
+    }
+  }
+}
+
+void Client::LaunchTarget(const std::string& url, bool maximized) {
+  const std::string path = WriteLaunchFile("/tmp/brellik_ini_XXXXXX", url, maximized);
+  if (path.empty()) return;
+  // The shell starts the launcher in the background and returns at once;
+  // the path is made by mkstemp and holds no shell characters.
+  const std::string command = std::string(LauncherPath()) + " " + path + " &";
+  // The launcher's own outcome is not ours to judge; a shell that could not start is.
+  if (std::system(command.c_str()) == -1) {
+    std::cerr << "Failed to start the launcher for: " << path << std::endl;
+  }
+}
+
+void Client::BuildLoginScript() {
+  const Config& config = Config::Instance();
+  login_script_ = LoginScriptFor(config.GetUsername(), config.GetPassword());
+}
+
+void Client::InjectLoginScript(engine::BrowserPtr browser) {
+  if (!browser) return;
+  browser->ExecuteJavaScript(login_script_, browser->GetMainFrameURL(), 0);
 }
 
 }  // namespace vkx

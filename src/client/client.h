@@ -1,10 +1,14 @@
-// The one engine client of the kiosk: life span and loads of its browser.
+// The one engine client of the kiosk: it hands out the policy handlers and
+// follows the life span and the loads of its browser.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "client/handlers.h"
 #include "engine/engine.h"
+
+class RequestHandler;
 
 namespace vkx {
 
@@ -17,9 +21,14 @@ class Client : public engine::Client,
 
   // Null until the engine reports the browser created; kept after it closed.
   engine::BrowserPtr GetBrowser() const { return browser_; }
+  const std::string& LoginScript() const { return login_script_; }
 
+  std::shared_ptr<engine::ContextMenuHandler> GetContextMenuHandler() override;
+  std::shared_ptr<engine::DisplayHandler> GetDisplayHandler() override;
+  std::shared_ptr<engine::KeyboardHandler> GetKeyboardHandler() override;
   std::shared_ptr<engine::LifeSpanHandler> GetLifeSpanHandler() override;
   std::shared_ptr<engine::LoadHandler> GetLoadHandler() override;
+  std::shared_ptr<engine::RequestHandler> GetRequestHandler() override;
 
   void OnAfterCreated(engine::BrowserPtr browser) override;
   bool DoClose(engine::BrowserPtr browser) override;
@@ -30,7 +39,16 @@ class Client : public engine::Client,
                      engine::WindowOpenDisposition disposition, bool user_gesture) override;
 
  private:
+  void ApplyPreferences(engine::BrowserPtr browser);
+  void LaunchTarget(const std::string& url, bool maximized);
+  void BuildLoginScript();
+  void InjectLoginScript(engine::BrowserPtr browser);
+
+  std::string login_script_;
+  std::shared_ptr<CtxMenuHandler> ctx_menu_handler_;
+  std::shared_ptr<KbdHandler> kbd_handler_;
   engine::BrowserPtr browser_;
+  std::shared_ptr<::RequestHandler> request_handler_;
 };
 
 }  // namespace vkx

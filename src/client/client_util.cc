@@ -1,9 +1,39 @@
 #include "client/client_util.h"
 
+#include <X11/Xlib.h>
+
+#include <memory>
+
 #include "app/check.h"
 #include "client/client_manager.h"
+#include "window/x11_state.h"
 
 namespace vkx {
+
+namespace {
+
+void RequestFullscreenState(long action) {
+  const Window window = hostWindow;
+  std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+  if (!display) return;
+  const Atom wmState = XInternAtom(display.get(), "_NET_WM_STATE", False);
+  const Atom fullscreen = XInternAtom(display.get(), "_NET_WM_STATE_FULLSCREEN", False);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = wmState;
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = action;
+  event.xclient.data.l[1] = static_cast<long>(fullscreen);
+  event.xclient.data.l[2] = 0;
+  event.xclient.data.l[3] = 1;
+  event.xclient.data.l[4] = 0;
+  XSendEvent(display.get(), RootWindow(display.get(), DefaultScreen(display.get())), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display.get());
+}
+
+}  // namespace
 
 void HandleAfterCreated(engine::BrowserPtr browser) {
   VKX_CHECK(engine::CurrentlyOnUiThread());
@@ -19,5 +49,9 @@ void HandleBeforeClose(engine::BrowserPtr browser) {
   VKX_CHECK(engine::CurrentlyOnUiThread());
   ClientManager::Instance()->RemoveBrowser(std::move(browser));
 }
+
+void EnterFullscreen(engine::BrowserPtr /*browser*/) { RequestFullscreenState(1); }
+
+void ExitFullscreen(engine::BrowserPtr /*browser*/) { RequestFullscreenState(0); }
 
 }  // namespace vkx

@@ -1,6 +1,7 @@
 #include "engine/webkit/webkit_browser.h"
 
 #include <X11/Xlib.h>
+#include <gdk/gdkkeysyms.h>
 #include <gdk/gdkx.h>
 
 #include <iostream>
@@ -8,8 +9,93 @@
 namespace engine::webkit {
 
 namespace {
+
 int next_browser_id = 1;
+
+// Windows virtual-key codes, which the key policy speaks, from GDK key values.
+int WindowsKeyCode(guint keyval) {
+  if (keyval >= GDK_KEY_a && keyval <= GDK_KEY_z) return static_cast<int>(keyval - GDK_KEY_a) + 'A';
+  if (keyval >= GDK_KEY_A && keyval <= GDK_KEY_Z) return static_cast<int>(keyval);
+  if (keyval >= GDK_KEY_0 && keyval <= GDK_KEY_9) return static_cast<int>(keyval);
+  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24) return static_cast<int>(keyval - GDK_KEY_F1) + 112;
+  if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return static_cast<int>(keyval - GDK_KEY_KP_0) + 96;
+  switch (keyval) {
+    case GDK_KEY_BackSpace: return 8;
+    case GDK_KEY_Tab: case GDK_KEY_ISO_Left_Tab: return 9;
+    case GDK_KEY_Return: case GDK_KEY_KP_Enter: return 13;
+    case GDK_KEY_Shift_L: case GDK_KEY_Shift_R: return 16;
+    case GDK_KEY_Control_L: case GDK_KEY_Control_R: return 17;
+    case GDK_KEY_Alt_L: case GDK_KEY_Alt_R: case GDK_KEY_Meta_L: case GDK_KEY_Meta_R: return 18;
+    case GDK_KEY_Pause: return 19;
+    case GDK_KEY_Caps_Lock: return 20;
+    case GDK_KEY_Escape: return 27;
+    case GDK_KEY_space: return 32;
+    case GDK_KEY_Page_Up: return 33;
+    case GDK_KEY_Page_Down: return 34;
+    case GDK_KEY_End: return 35;
+    case GDK_KEY_Home: return 36;
+    case GDK_KEY_Left: return 37;
+    case GDK_KEY_Up: return 38;
+    case GDK_KEY_Right: return 39;
+    case GDK_KEY_Down: return 40;
+    case GDK_KEY_Print: return 44;
+    case GDK_KEY_Insert: return 45;
+    case GDK_KEY_Delete: return 46;
+    case GDK_KEY_Super_L: return 91;
+    case GDK_KEY_Super_R: return 92;
+    case GDK_KEY_Menu: return 93;
+    case GDK_KEY_semicolon: return 186;
+    case GDK_KEY_equal: return 187;
+    case GDK_KEY_comma: return 188;
+    case GDK_KEY_minus: return 189;
+    case GDK_KEY_period: return 190;
+    case GDK_KEY_slash: return 191;
+    case GDK_KEY_grave: return 192;
+    case GDK_KEY_bracketleft: return 219;
+    case GDK_KEY_backslash: return 220;
+    case GDK_KEY_bracketright: return 221;
+    case GDK_KEY_apostrophe: return 222;
+    default: return 0;
+  }
 }
+
+KeyEvent ToKeyEvent(const GdkEventKey* event) {
+  // The unshifted key value of the physical key: Shift+1 is still the 1 key.
+  guint keyval = event->keyval;
+  gdk_keymap_translate_keyboard_state(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                      event->hardware_keycode, static_cast<GdkModifierType>(0),
+                                      event->group, &keyval, nullptr, nullptr, nullptr);
+  KeyEvent key;
+  key.type = event->type == GDK_KEY_PRESS ? KeyEventType::RawKeyDown : KeyEventType::KeyUp;
+  if (event->state & GDK_SHIFT_MASK) key.modifiers |= EVENTFLAG_SHIFT_DOWN;
+  if (event->state & GDK_CONTROL_MASK) key.modifiers |= EVENTFLAG_CONTROL_DOWN;
+  if (event->state & GDK_MOD1_MASK) key.modifiers |= EVENTFLAG_ALT_DOWN;
+  key.windows_key_code = WindowsKeyCode(keyval);
+  key.native_key_code = event->hardware_keycode;
+  key.character = gdk_keyval_to_unicode(event->keyval);
+  return key;
+}
+
+// The items of a WebKit context menu as the port's menu model.
+class WebKitMenuModel : public MenuModel {
+ public:
+  explicit WebKitMenuModel(WebKitContextMenu* menu) : menu_(menu) {}
+  bool Clear() override {
+    webkit_context_menu_remove_all(menu_);
+    return true;
+  }
+  size_t GetCount() const override { return webkit_context_menu_get_n_items(menu_); }
+
+ private:
+  WebKitContextMenu* menu_;
+};
+
+template <typename Handler>
+Handler* Self(gpointer data) {
+  return static_cast<Handler*>(data);
+}
+
+}  // namespace
 
 WebKitBrowser::WebKitBrowser(WebKitWebContext* context, std::shared_ptr<Client> client,
                              const BrowserSettings& settings)
@@ -19,7 +105,9 @@ WebKitBrowser::WebKitBrowser(WebKitWebContext* context, std::shared_ptr<Client> 
   // Software rendering only: the kiosk runs on thin clients without a GPU.
   webkit_settings_set_hardware_acceleration_policy(web_settings,
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  // No inspector, by shortcut or otherwise.
   webkit_settings_set_enable_developer_extras(web_settings, FALSE);
+  webkit_settings_set_javascript_can_access_clipboard(web_settings, FALSE);
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings",
                                        web_settings, nullptr));
   g_object_unref(web_settings);
@@ -27,12 +115,220 @@ WebKitBrowser::WebKitBrowser(WebKitWebContext* context, std::shared_ptr<Client> 
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
   gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
-
-  g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
-  g_signal_connect(view_, "close", G_CALLBACK(OnClose), this);
+  // Nothing dragged onto the kiosk is opened.
+  gtk_drag_dest_unset(GTK_WIDGET(view_));
+  ConnectSignals();
 }
 
 WebKitBrowser::~WebKitBrowser() { Discard(); }
+
+void WebKitBrowser::ConnectSignals() {
+  g_signal_connect(view_, "load-changed",
+                   G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+                     if (event != WEBKIT_LOAD_FINISHED) return;
+                     auto* self = Self<WebKitBrowser>(data);
+                     auto handler = self->client_ ? self->client_->GetLoadHandler() : nullptr;
+                     if (!handler) return;
+                     int status = 0;
+                     if (WebKitWebResource* resource = webkit_web_view_get_main_resource(view)) {
+                       if (WebKitURIResponse* response = webkit_web_resource_get_response(resource)) {
+                         status = static_cast<int>(webkit_uri_response_get_status_code(response));
+                       }
+                     }
+                     const gchar* uri = webkit_web_view_get_uri(view);
+                     handler->OnLoadEnd(self->shared_from_this(), Frame{uri ? uri : "", true},
+                                        status);
+                   }),
+                   this);
+  g_signal_connect(view_, "close", G_CALLBACK(+[](WebKitWebView*, gpointer data) {
+                     Self<WebKitBrowser>(data)->FinishClose();
+                   }),
+                   this);
+  g_signal_connect(view_, "create",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action,
+                                  gpointer data) -> GtkWidget* {
+                     WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+                     const gchar* uri = request ? webkit_uri_request_get_uri(request) : "";
+                     Self<WebKitBrowser>(data)->Popup(
+                         uri ? uri : "", WindowOpenDisposition::NewPopup,
+                         webkit_navigation_action_is_user_gesture(action));
+                     return nullptr;  // never a second view
+                   }),
+                   this);
+  g_signal_connect(view_, "decide-policy",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
+                                  WebKitPolicyDecisionType type, gpointer data) -> gboolean {
+                     return Self<WebKitBrowser>(data)->DecidePolicy(decision, type);
+                   }),
+                   this);
+  g_signal_connect(view_, "key-press-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer data) -> gboolean {
+                     return Self<WebKitBrowser>(data)->HandleKeyPress(event);
+                   }),
+                   this);
+  g_signal_connect(view_, "notify::title", G_CALLBACK(+[](WebKitWebView* view, GParamSpec*,
+                                                          gpointer data) {
+                     auto* self = Self<WebKitBrowser>(data);
+                     auto handler = self->client_ ? self->client_->GetDisplayHandler() : nullptr;
+                     const gchar* title = webkit_web_view_get_title(view);
+                     if (handler) handler->OnTitleChange(self->shared_from_this(), title ? title : "");
+                   }),
+                   this);
+  g_signal_connect(view_, "enter-fullscreen", G_CALLBACK(+[](WebKitWebView*, gpointer data) -> gboolean {
+                     auto* self = Self<WebKitBrowser>(data);
+                     if (auto handler = self->client_ ? self->client_->GetDisplayHandler() : nullptr) {
+                       handler->OnFullscreenModeChange(self->shared_from_this(), true);
+                     }
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(view_, "leave-fullscreen", G_CALLBACK(+[](WebKitWebView*, gpointer data) -> gboolean {
+                     auto* self = Self<WebKitBrowser>(data);
+                     if (auto handler = self->client_ ? self->client_->GetDisplayHandler() : nullptr) {
+                       handler->OnFullscreenModeChange(self->shared_from_this(), false);
+                     }
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(view_, "user-message-received", G_CALLBACK(OnUserMessage), this);
+  g_signal_connect(view_, "context-menu",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                                  WebKitHitTestResult*, gpointer data) -> gboolean {
+                     auto* self = Self<WebKitBrowser>(data);
+                     auto handler = self->client_ ? self->client_->GetContextMenuHandler() : nullptr;
+                     if (!handler) return FALSE;
+                     WebKitMenuModel model(menu);
+                     handler->OnBeforeContextMenu(self->shared_from_this(), model);
+                     if (model.GetCount() != 0) return FALSE;
+                     std::cerr << "Context menu refused" << std::endl;
+                     return TRUE;
+                   }),
+                   this);
+  g_signal_connect(view_, "permission-request",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* request,
+                                  gpointer data) -> gboolean {
+                     if (WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request) &&
+                         Self<WebKitBrowser>(data)->notifications_blocked_) {
+                       webkit_permission_request_deny(request);
+                       return TRUE;
+                     }
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(view_, "run-file-chooser",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitFileChooserRequest* request, gpointer) -> gboolean {
+                     webkit_file_chooser_request_cancel(request);
+                     std::cerr << "File chooser refused" << std::endl;
+                     return TRUE;
+                   }),
+                   this);
+  g_signal_connect(view_, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
+                     std::cerr << "Print refused" << std::endl;
+                     return TRUE;
+                   }),
+                   this);
+  g_signal_connect(view_, "authenticate",
+                   G_CALLBACK(+[](WebKitWebView* view, WebKitAuthenticationRequest* request,
+                                  gpointer) -> gboolean {
+                     const gchar* uri = webkit_web_view_get_uri(view);
+                     std::cerr << "HTTP authentication refused: " << (uri ? uri : "") << std::endl;
+                     webkit_authentication_request_cancel(request);
+                     return TRUE;
+                   }),
+                   this);
+}
+
+gboolean WebKitBrowser::OnUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
+  if (g_strcmp0(webkit_user_message_get_name(message), "vkx-console") != 0) return FALSE;
+  GVariant* parameters = webkit_user_message_get_parameters(message);
+  if (parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ssu)"))) {
+    return TRUE;
+  }
+  const gchar* text = nullptr;
+  const gchar* source = nullptr;
+  guint32 line = 0;
+  g_variant_get(parameters, "(&s&su)", &text, &source, &line);
+  auto* self = Self<WebKitBrowser>(data);
+  if (auto handler = self->client_ ? self->client_->GetDisplayHandler() : nullptr) {
+    handler->OnConsoleMessage(self->shared_from_this(), LogSeverity::Info, text, source,
+                              static_cast<int>(line));
+  }
+  return TRUE;
+}
+
+bool WebKitBrowser::Popup(const std::string& url, WindowOpenDisposition disposition,
+                          bool user_gesture) {
+  auto handler = client_ ? client_->GetLifeSpanHandler() : nullptr;
+  if (handler) return handler->OnBeforePopup(shared_from_this(), url, disposition, user_gesture);
+  return true;
+}
+
+gboolean WebKitBrowser::DecidePolicy(WebKitPolicyDecision* decision,
+                                     WebKitPolicyDecisionType type) {
+  auto self = shared_from_this();
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    auto* response_decision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (!webkit_response_policy_decision_is_mime_type_supported(response_decision)) {
+      WebKitURIRequest* request = webkit_response_policy_decision_get_request(response_decision);
+      std::cerr << "Download refused: " << webkit_uri_request_get_uri(request) << std::endl;
+      webkit_policy_decision_ignore(decision);
+      return TRUE;
+    }
+    return FALSE;
+  }
+  auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(navigation);
+  WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+  const gchar* raw_uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+  const std::string url = raw_uri ? raw_uri : "";
+  const bool user_gesture = webkit_navigation_action_is_user_gesture(action);
+
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    // A target=_blank link: the popup decision is the client's, and no
+    // second window is ever made.
+    Popup(url, WindowOpenDisposition::NewForegroundTab, user_gesture);
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
+
+  auto request_handler = client_ ? client_->GetRequestHandler() : nullptr;
+  if (!request_handler) return FALSE;
+  // A middle click, or a click with Ctrl or Shift held, asks for a new tab.
+  const guint button = webkit_navigation_action_get_mouse_button(action);
+  const guint modifiers = webkit_navigation_action_get_modifiers(action);
+  if (button == 2 || (modifiers & (GDK_CONTROL_MASK | GDK_SHIFT_MASK)) != 0) {
+    if (request_handler->OnOpenURLFromTab(self, url, WindowOpenDisposition::NewBackgroundTab,
+                                          user_gesture)) {
+      std::cerr << "Open in new tab refused: " << url << std::endl;
+      webkit_policy_decision_ignore(decision);
+      return TRUE;
+    }
+  }
+  if (request_handler->OnBeforeBrowse(self, url, user_gesture,
+                                      webkit_navigation_action_is_redirect(action))) {
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
+  webkit_policy_decision_use(decision);
+  return TRUE;
+}
+
+gboolean WebKitBrowser::HandleKeyPress(GdkEventKey* event) {
+  auto handler = client_ ? client_->GetKeyboardHandler() : nullptr;
+  if (!handler) return FALSE;
+  const KeyEvent key = ToKeyEvent(event);
+  if (passed_key_pending_ && event->time == passed_key_time_ &&
+      event->hardware_keycode == passed_key_code_) {
+    // The page did not handle it and WebKit hands it back.
+    passed_key_pending_ = false;
+    return handler->OnKeyEvent(shared_from_this(), key) ? TRUE : FALSE;
+  }
+  if (handler->OnPreKeyEvent(shared_from_this(), key, nullptr)) return TRUE;
+  passed_key_pending_ = true;
+  passed_key_time_ = event->time;
+  passed_key_code_ = event->hardware_keycode;
+  return FALSE;
+}
 
 bool WebKitBrowser::Embed(unsigned long parent, const Rect& rect) {
   gtk_window_set_default_size(GTK_WINDOW(window_), rect.width, rect.height);
@@ -95,10 +391,7 @@ void WebKitBrowser::FinishClose() {
   auto self = shared_from_this();
   auto life_span = client_ ? client_->GetLifeSpanHandler() : nullptr;
   if (life_span) life_span->DoClose(self);
-  GtkWidget* window = window_;
-  window_ = nullptr;
-  view_ = nullptr;
-  gtk_widget_destroy(window);
+  Discard();
   if (life_span) life_span->OnBeforeClose(self);
 }
 
@@ -128,28 +421,33 @@ std::string WebKitBrowser::GetMainFrameURL() const {
   return uri != nullptr ? uri : "";
 }
 
-bool WebKitBrowser::SetPreference(const std::string& name, int /*value*/, std::string& error) {
-  error = "Unknown preference: " + name;
-  return false;
-}
-
-void WebKitBrowser::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
-  if (event != WEBKIT_LOAD_FINISHED) return;
-  auto* self = static_cast<WebKitBrowser*>(data);
-  auto handler = self->client_ ? self->client_->GetLoadHandler() : nullptr;
-  if (!handler) return;
-  int status = 0;
-  if (WebKitWebResource* resource = webkit_web_view_get_main_resource(view)) {
-    if (WebKitURIResponse* response = webkit_web_resource_get_response(resource)) {
-      status = static_cast<int>(webkit_uri_response_get_status_code(response));
-    }
+bool WebKitBrowser::SetPreference(const std::string& name, int value, std::string& error) {
+  if (view_ == nullptr) {
+    error = "the browser is closed";
+    return false;
   }
-  const gchar* uri = webkit_web_view_get_uri(view);
-  handler->OnLoadEnd(self->shared_from_this(), Frame{uri != nullptr ? uri : "", true}, status);
-}
-
-void WebKitBrowser::OnClose(WebKitWebView* /*view*/, gpointer data) {
-  static_cast<WebKitBrowser*>(data)->FinishClose();
+  if (name == "credentials_enable_service") {
+    // This engine has no credential store: nothing is ever saved, so "off" holds.
+    if (value == 0) return true;
+    error = "this engine has no credential service to turn on";
+    return false;
+  }
+  const bool allow = value == 1;
+  if (value != 1 && value != 2) {
+    error = "unsupported value " + std::to_string(value);
+    return false;
+  }
+  if (name == "profile.default_content_setting_values.notifications") {
+    notifications_blocked_ = !allow;
+    return true;
+  }
+  if (name == "profile.default_content_setting_values.clipboard") {
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    webkit_settings_set_javascript_can_access_clipboard(settings, allow);
+    return true;
+  }
+  error = "unknown preference";
+  return false;
 }
 
 }  // namespace engine::webkit

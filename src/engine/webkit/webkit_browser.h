@@ -1,5 +1,5 @@
 // One WebKitWebView in a GTK top-level window whose X window is reparented
-// into the kiosk's X window.
+// into the kiosk's X window, with its signals turned into handler calls.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -39,12 +39,17 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   // Destroys the view at engine shutdown, without close callbacks.
   void Discard();
 
+  const std::shared_ptr<Client>& client() const { return client_; }
+  WebKitWebView* view() const { return view_; }
+
  private:
   // Runs the close: DoClose, the view goes away, OnBeforeClose.
   void FinishClose();
-
-  static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
-  static void OnClose(WebKitWebView* view, gpointer self);
+  void ConnectSignals();
+  bool Popup(const std::string& url, WindowOpenDisposition disposition, bool user_gesture);
+  gboolean DecidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+  gboolean HandleKeyPress(GdkEventKey* event);
+  static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer data);
 
   const int id_;
   std::shared_ptr<Client> client_;
@@ -52,6 +57,12 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   WebKitWebView* view_ = nullptr;
   unsigned long xid_ = 0;
   bool closing_ = false;
+  bool notifications_blocked_ = true;
+  // The last key press let through to the page: the same press coming back
+  // is the page leaving it unhandled.
+  guint32 passed_key_time_ = 0;
+  guint16 passed_key_code_ = 0;
+  bool passed_key_pending_ = false;
 };
 
 }  // namespace engine::webkit

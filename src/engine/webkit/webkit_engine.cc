@@ -29,6 +29,26 @@ EngineState& Engine() {
   return state;
 }
 
+// The web-process extension: beside the program in a build tree, in the
+// library directory of an installed one.
+std::string WebExtensionsDirectory() {
+  gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
+  if (exe == nullptr) return {};
+  gchar* dir = g_path_get_dirname(exe);
+  g_free(exe);
+  std::string result;
+  for (const char* candidate : {"web-extensions", "../lib/vkxbrowser/web-extensions"}) {
+    gchar* path = g_build_filename(dir, candidate, nullptr);
+    gchar* canonical = g_canonicalize_filename(path, nullptr);
+    if (g_file_test(canonical, G_FILE_TEST_IS_DIR)) result = canonical;
+    g_free(canonical);
+    g_free(path);
+    if (!result.empty()) break;
+  }
+  g_free(dir);
+  return result;
+}
+
 // "en-US,en;q=0.9" -> {"en-US", "en"}: WebKit takes bare language tags.
 std::vector<std::string> LanguageTags(const std::string& list) {
   std::vector<std::string> tags;
@@ -73,6 +93,22 @@ bool Initialize(const Settings& settings) {
   state.context = webkit_web_context_new_with_website_data_manager(manager);
   g_object_unref(manager);
   if (state.context == nullptr) return false;
+  const std::string extensions = WebExtensionsDirectory();
+  if (extensions.empty()) {
+    std::cerr << "Web extension directory not found: page console messages are not logged"
+              << std::endl;
+  } else {
+    webkit_web_context_set_web_extensions_directory(state.context, extensions.c_str());
+  }
+  // The kiosk saves nothing to disk on the page's behalf.
+  g_signal_connect(state.context, "download-started",
+                   G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
+                     WebKitURIRequest* request = webkit_download_get_request(download);
+                     std::cerr << "Download refused: "
+                               << (request ? webkit_uri_request_get_uri(request) : "") << std::endl;
+                     webkit_download_cancel(download);
+                   }),
+                   nullptr);
 
   if (!settings.accept_language_list.empty()) {
     std::vector<std::string> tags = LanguageTags(settings.accept_language_list);

@@ -1,0 +1,86 @@
+// Web-process extension: forwards the page's console output to the UI
+// process, which has no console signal of its own.
+//
+// console.log and its siblings are wrapped in every frame as its window
+// object is made, so that each call is reported with the calling script's
+// URL and line, in every kind of session (the engine's own console report
+// stays silent in sessions that keep nothing on disk). Messages that the
+// engine itself logs (script errors, failed loads) come through its own
+// report where it gives one.
+#include <webkit2/webkit-web-extension.h>
+
+namespace {
+
+constexpr const char* kMessageName = "vkx-console";
+
+constexpr const char* kInstaller = R"JS((function(send) {
+  ['log', 'info', 'warn', 'error', 'debug'].forEach(function(name) {
+    var original = console[name];
+    if (typeof original !== 'function') return;
+    console[name] = function() {
+      var source = '';
+      var line = 0;
+      try {
+        var caller = (new Error()).stack.split('\n')[1] || '';
+        var at = caller.indexOf('@');
+        var match = /^(.*):(\d+):(\d+)$/.exec(at >= 0 ? caller.slice(at + 1) : caller);
+        if (match) {
+          source = match[1];
+          line = parseInt(match[2], 10);
+        } else if (document.currentScript) {
+          // The engine keeps no frame for some one-statement scripts.
+          source = document.currentScript.src || location.href;
+        }
+      } catch (e) {}
+      try { send(arguments.length ? String(arguments[0]) : '', source, line); } catch (e) {}
+      return original.apply(console, arguments);
+    };
+  });
+}))JS";
+
+void Send(WebKitWebPage* page, const char* text, const char* source, guint line) {
+  GVariant* parameters = g_variant_new("(ssu)", text ? text : "", source ? source : "", line);
+  webkit_web_page_send_message_to_view(page, webkit_user_message_new(kMessageName, parameters),
+                                       nullptr, nullptr, nullptr);
+}
+
+void OnConsoleCall(const char* text, const char* source, int line, gpointer page) {
+  Send(static_cast<WebKitWebPage*>(page), text, source, line > 0 ? static_cast<guint>(line) : 0);
+}
+
+void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                           gpointer) {
+  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+  JSCValue* send = jsc_value_new_function(context, nullptr, G_CALLBACK(OnConsoleCall), page,
+                                          nullptr, G_TYPE_NONE, 3, G_TYPE_STRING, G_TYPE_STRING,
+                                          G_TYPE_INT);
+  JSCValue* installer = jsc_context_evaluate(context, kInstaller, -1);
+  JSCValue* result = jsc_value_function_call(installer, JSC_TYPE_VALUE, send, G_TYPE_NONE);
+  g_clear_object(&result);
+  g_clear_object(&installer);
+  g_clear_object(&send);
+  g_clear_object(&context);
+}
+
+void OnConsoleMessageSent(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
+  // console.* calls are reported by the wrappers above.
+  if (webkit_console_message_get_source(message) == WEBKIT_CONSOLE_MESSAGE_SOURCE_CONSOLE_API) {
+    return;
+  }
+  Send(page, webkit_console_message_get_text(message),
+       webkit_console_message_get_source_id(message), webkit_console_message_get_line(message));
+}
+
+void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessageSent), nullptr);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
+  g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                   G_CALLBACK(OnWindowObjectCleared), nullptr);
+}

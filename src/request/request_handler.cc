@@ -1,0 +1,46 @@
+#include "request/request_handler.h"
+
+#include <glib.h>
+
+#include <iostream>
+
+#include "config/config.h"
+
+bool IsExternalProtocolUrl(const std::string& url) { return url.rfind("vmware-view://", 0) == 0; }
+
+bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr /*browser*/, const std::string& url,
+                                    bool /*user_gesture*/, bool /*is_redirect*/) {
+  if (IsExternalProtocolUrl(url)) {
+    LaunchDefaultHandler(url);
+    return true;
+  }
+  Config::Instance().Reload();
+  return false;
+}
+
+bool RequestHandler::OnOpenURLFromTab(engine::BrowserPtr /*browser*/,
+                                      const std::string& /*target_url*/,
+                                      engine::WindowOpenDisposition /*disposition*/,
+                                      bool user_gesture) {
+  return user_gesture;
+}
+
+bool RequestHandler::OnCertificateError(engine::BrowserPtr /*browser*/, int /*cert_error*/,
+                                        const std::string& /*url*/,
+                                        const engine::SslInfo& /*ssl_info*/,
+                                        std::shared_ptr<engine::Callback> callback) {
+  callback->Cancel();
+  return true;
+}
+
+void RequestHandler::LaunchDefaultHandler(const std::string& url) {
+  // No shell: the URL is one argument, byte for byte. Without
+  // DO_NOT_REAP_CHILD the opener runs detached and leaves no zombie.
+  gchar* argv[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(url.c_str()), nullptr};
+  GError* error = nullptr;
+  if (!g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                     &error)) {
+    std::cerr << "Failed to launch default handler for URL: " << url << std::endl;
+    g_clear_error(&error);
+  }
+}
