@@ -6,6 +6,7 @@
 
 #include "app/check.h"
 #include "client/client_manager.h"
+#include "cookies/cookies.h"
 #include "window/x11_state.h"
 
 namespace vkx {
@@ -47,6 +48,7 @@ bool HandleDoClose(engine::BrowserPtr /*browser*/) {
 
 void HandleBeforeClose(engine::BrowserPtr browser) {
   VKX_CHECK(engine::CurrentlyOnUiThread());
+  SaveCookies(browser);
   ClientManager::Instance()->RemoveBrowser(std::move(browser));
 }
 

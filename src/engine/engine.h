@@ -126,6 +126,37 @@ class Client {
   virtual std::shared_ptr<RequestHandler> GetRequestHandler() { return nullptr; }
 };
 
+// Receives the cookies of the store one at a time.
+class CookieVisitor {
+ public:
+  virtual ~CookieVisitor() = default;
+  // count: 0-based position; total: cookies in the enumeration. False stops it.
+  virtual bool Visit(const Cookie& cookie, int count, int total, bool& deleteCookie) = 0;
+  // After the enumeration has run to its end, also when the store was empty.
+  virtual void OnVisitDone(int /*total*/) {}
+};
+
+// Told once whether a cookie was stored.
+class SetCookieCallback {
+ public:
+  virtual ~SetCookieCallback() = default;
+  virtual void OnComplete(bool success) = 0;
+};
+
+// The browser's one cookie store.
+class CookieManager {
+ public:
+  virtual ~CookieManager() = default;
+  static std::shared_ptr<CookieManager> GetGlobalManager();
+  // Sets a cookie as the page at `url` would. An empty domain makes it
+  // host-only; a domain that does not domain-match the URL's host is refused
+  // through the callback. False when the request could not be made at all.
+  virtual bool SetCookie(const std::string& url, const Cookie& cookie,
+                         std::shared_ptr<SetCookieCallback> callback) = 0;
+  // Starts an enumeration of every cookie; false when it could not start.
+  virtual bool VisitAllCookies(std::shared_ptr<CookieVisitor> visitor) = 0;
+};
+
 // Process-level engine calls. All of them run on the UI thread, except
 // CurrentlyOnUiThread and PostToUiThread.
 bool Initialize(const Settings& settings);

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "config/config.h"
+#include "cookies/cookies.h"
 
 bool IsExternalProtocolUrl(const std::string& url) { return url.rfind("vmware-view://", 0) == 0; }
 
@@ -14,7 +15,10 @@ bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr /*browser*/, const std::s
     LaunchDefaultHandler(url);
     return true;
   }
-  Config::Instance().Reload();
+  Config& config = Config::Instance();
+  if (config.Reload()) {
+    InjectCookiesFromFile(url, config.GetCookieFile(), config.GetCookieFilter());
+  }
   return false;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/webkit/webkit_browser.h"
 
+#include "engine/webkit/webkit_cookies.h"
+
 #include <X11/Xlib.h>
 #include <gdk/gdkkeysyms.h>
 #include <gdk/gdkx.h>
@@ -11,6 +13,9 @@ namespace engine::webkit {
 namespace {
 
 int next_browser_id = 1;
+
+// How long a navigation waits at most for its cookies to be stored.
+constexpr unsigned kCookieWaitMs = 1000;
 
 // Windows virtual-key codes, which the key policy speaks, from GDK key values.
 int WindowsKeyCode(guint keyval) {
@@ -309,7 +314,13 @@ gboolean WebKitBrowser::DecidePolicy(WebKitPolicyDecision* decision,
     webkit_policy_decision_ignore(decision);
     return TRUE;
   }
-  webkit_policy_decision_use(decision);
+  // The cookies injected for this navigation must be in the store before
+  // its first request leaves.
+  g_object_ref(decision);
+  WhenCookieWritesDone([decision] {
+    webkit_policy_decision_use(decision);
+    g_object_unref(decision);
+  }, kCookieWaitMs);
   return TRUE;
 }
 
@@ -391,8 +402,9 @@ void WebKitBrowser::FinishClose() {
   auto self = shared_from_this();
   auto life_span = client_ ? client_->GetLifeSpanHandler() : nullptr;
   if (life_span) life_span->DoClose(self);
-  Discard();
+  // Just before the view goes: the page's session (and its cookies) still exists.
   if (life_span) life_span->OnBeforeClose(self);
+  Discard();
 }
 
 void WebKitBrowser::Discard() {

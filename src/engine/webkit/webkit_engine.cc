@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/webkit/webkit_browser.h"
+#include "engine/webkit/webkit_cookies.h"
 
 namespace engine {
 
@@ -91,7 +92,8 @@ bool Initialize(const Settings& settings) {
         WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
   }
   state.context = webkit_web_context_new_with_website_data_manager(manager);
-  g_object_unref(manager);
+  webkit::SetCookieDataManager(manager);
+  g_object_unref(manager);  // the context keeps it
   if (state.context == nullptr) return false;
   const std::string extensions = WebExtensionsDirectory();
   if (extensions.empty()) {
@@ -149,6 +151,7 @@ void Shutdown() {
   if (!state.running) return;
   for (auto& browser : state.browsers) browser->Discard();
   state.browsers.clear();
+  webkit::SetCookieDataManager(nullptr);
   g_clear_object(&state.context);
   state.running = false;
 }

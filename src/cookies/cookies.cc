@@ -1,0 +1,142 @@
+#include "cookies/cookies.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <iostream>
+
+#include "app/check.h"
+#include "config/config.h"
+#include "cookies/cookie_file.h"
+
+namespace {
+
+int savesInProgress = 0;
+
+const char* BoolText(bool value) { return value ? "true" : "false"; }
+
+}  // namespace
+
+void InjectCookiesFromFile(const std::string& url, const std::string& cookieFile,
+                           const std::string& cookieFilter) {
+  VKX_CHECK(engine::CurrentlyOnUiThread());
+  const std::vector<std::string> filter = vkx::SplitCookieFilter(cookieFilter);
+  const std::string host = vkx::HostFromUrl(url);
+  std::vector<engine::Cookie> cookies = vkx::ReadCookieFile(cookieFile);
+  if (cookies.empty()) return;
+  std::shared_ptr<engine::CookieManager> manager = engine::CookieManager::GetGlobalManager();
+  for (engine::Cookie& cookie : cookies) {
+    if (vkx::IsFiltered(cookie.name, filter)) continue;
+    switch (vkx::FitCookieToHost(cookie.domain, host)) {
+      case vkx::CookieFit::HostOnly:
+        cookie.domain.clear();
+        break;
+      case vkx::CookieFit::Domain:
+        break;
+      case vkx::CookieFit::Mismatch:
+        std::cerr << "skipping cookie. Hostname " << host << ", domain " << cookie.domain
+                  << std::endl;
+        continue;
+    }
+    fprintf(stderr, "  InjectCookiesFromFile hostname: %s\n", host.c_str());
+    fprintf(stderr, "  Name: %s\n", cookie.name.c_str());
+    fprintf(stderr, "  Value: %s\n", cookie.value.c_str());
+    fprintf(stderr, "  Domain: %s\n", cookie.domain.c_str());
+    fprintf(stderr, "  Path: %s\n", cookie.path.c_str());
+    fprintf(stderr, "  Secure: %s\n", BoolText(cookie.secure));
+    fprintf(stderr, "  HttpOnly: %s\n", BoolText(cookie.httponly));
+    fprintf(stderr, "  HasExpire: %s\n", BoolText(cookie.has_expires));
+    fprintf(stderr, "  Expire: %" PRId64 "\n", cookie.expires);
+    if (manager && manager->SetCookie(url, cookie, std::make_shared<SetCookieCallback>())) {
+      std::cerr << "SetCookie return true " << std::endl;
+    } else {
+      std::cerr << "Failed to inject cookie." << std::endl;
+    }
+  }
+}
+
+void SetCookieCallback::OnComplete(bool success) {
+  std::cerr << "SetCookieCallback::OnComplete success: " << (success ? 1 : 0) << std::endl;
+}
+
+SaveCookieVisitor::SaveCookieVisitor(const std::string& path, const std::string& filter,
+                                     void* data, Completion completion)
+    : path_(path),
+      completion_(std::move(completion)),
+      data_(data),
+      filter_(vkx::SplitCookieFilter(filter)) {
+  ++savesInProgress;
+  if (path_.empty()) {
+    std::cerr << "Cookie file path is empty: cookies are not saved" << std::endl;
+    return;
+  }
+  std::string pattern = path_ + ".XXXXXX";
+  // mkstemp makes the file owner-only: the cookies are session secrets.
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0 || (file_ = fdopen(fd, "w")) == nullptr) {
+    if (fd >= 0) {
+      close(fd);
+      unlink(pattern.c_str());
+    }
+    std::cerr << "Cannot write cookie file: " << path_ << std::endl;
+    return;
+  }
+  temp_path_ = pattern;
+}
+
+SaveCookieVisitor::~SaveCookieVisitor() {
+  if (file_ != nullptr) {
+    // Abandoned before it was complete: the previous file stays.
+    fclose(file_);
+    unlink(temp_path_.c_str());
+  }
+  --savesInProgress;
+}
+
+bool SaveCookieVisitor::Visit(const engine::Cookie& cookie, int count, int total,
+                              bool& /*deleteCookie*/) {
+  if (!vkx::IsFiltered(cookie.name, filter_) && file_ != nullptr) {
+    const std::string line = vkx::FormatCookieLine(cookie);
+    fwrite(line.data(), 1, line.size(), file_);
+  }
+  if (count + 1 == total) Finish();
+  return true;
+}
+
+void SaveCookieVisitor::OnVisitDone(int total) {
+  if (total == 0) Finish();
+}
+
+void SaveCookieVisitor::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (file_ != nullptr) {
+    const bool written = fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+    const bool closed = fclose(file_) == 0;
+    file_ = nullptr;
+    if (!written || !closed || rename(temp_path_.c_str(), path_.c_str()) != 0) {
+      std::cerr << "Cannot write cookie file: " << path_ << std::endl;
+      unlink(temp_path_.c_str());
+    }
+  }
+  if (completion_) completion_(data_);
+}
+
+namespace vkx {
+
+void SaveCookies(engine::BrowserPtr /*browser*/) {
+  const Config& config = Config::Instance();
+  if (!config.GetCacheCookies()) return;
+  auto visitor = std::make_shared<SaveCookieVisitor>(
+      config.GetCookieFile(), config.GetCookieFilter(), nullptr,
+      [](void*) { std::cerr << "Cookie enumeration complete." << std::endl; });
+  std::shared_ptr<engine::CookieManager> manager = engine::CookieManager::GetGlobalManager();
+  const bool started = manager && manager->VisitAllCookies(visitor);
+  std::cerr << "VisitAllCookies call returned " << (started ? 1 : 0) << std::endl;
+}
+
+bool CookieSaveInProgress() { return savesInProgress > 0; }
+
+}  // namespace vkx

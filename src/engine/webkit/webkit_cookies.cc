@@ -1,0 +1,202 @@
+#include "engine/webkit/webkit_cookies.h"
+
+#include <libsoup/soup.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+
+namespace engine::webkit {
+
+namespace {
+
+constexpr int64_t kEpochDeltaMicros = kEpochDeltaSeconds * 1000000LL;
+
+WebKitWebsiteDataManager* dataManager = nullptr;
+int pendingWrites = 0;
+
+struct Waiter {
+  std::function<void()> task;
+  guint timer = 0;
+};
+std::vector<std::shared_ptr<Waiter>> waiters;
+
+void RunWaiter(const std::shared_ptr<Waiter>& waiter) {
+  waiters.erase(std::remove(waiters.begin(), waiters.end(), waiter), waiters.end());
+  if (waiter->timer != 0) g_source_remove(waiter->timer);
+  waiter->timer = 0;
+  auto task = std::move(waiter->task);
+  if (task) task();
+}
+
+void WriteDone() {
+  if (--pendingWrites > 0) return;
+  auto ready = waiters;
+  for (auto& waiter : ready) RunWaiter(waiter);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(g_ascii_tolower(c));
+  return text;
+}
+
+// The directory of the URL's path, as a cookie without a path gets it.
+std::string DefaultPath(GUri* uri) {
+  std::string path = g_uri_get_path(uri);
+  const size_t slash = path.rfind('/');
+  if (path.empty() || path[0] != '/' || slash == 0 || slash == std::string::npos) return "/";
+  return path.substr(0, slash);
+}
+
+bool DomainMatches(const std::string& host, const std::string& domain) {
+  if (host == domain) return true;
+  return host.size() > domain.size() &&
+         host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
+Cookie FromSoup(SoupCookie* soup) {
+  Cookie cookie;
+  cookie.name = soup_cookie_get_name(soup);
+  cookie.value = soup_cookie_get_value(soup);
+  cookie.domain = soup_cookie_get_domain(soup);
+  cookie.path = soup_cookie_get_path(soup);
+  cookie.secure = soup_cookie_get_secure(soup);
+  cookie.httponly = soup_cookie_get_http_only(soup);
+  if (GDateTime* expires = soup_cookie_get_expires(soup)) {
+    cookie.has_expires = true;
+    cookie.expires = g_date_time_to_unix(expires) * 1000000LL +
+                     g_date_time_get_microsecond(expires) + kEpochDeltaMicros;
+  }
+  return cookie;
+}
+
+class CookieStore : public CookieManager {
+ public:
+  bool SetCookie(const std::string& url, const Cookie& cookie,
+                 std::shared_ptr<SetCookieCallback> callback) override {
+    if (dataManager == nullptr) return false;
+    GUri* uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (uri == nullptr || g_uri_get_host(uri) == nullptr || *g_uri_get_host(uri) == '\0') {
+      if (uri) g_uri_unref(uri);
+      return false;
+    }
+    const std::string host = Lower(g_uri_get_host(uri));
+    const std::string path = cookie.path.empty() ? DefaultPath(uri) : cookie.path;
+    g_uri_unref(uri);
+
+    std::string domain = host;  // host-only
+    if (!cookie.domain.empty()) {
+      const std::string bare = Lower(cookie.domain[0] == '.' ? cookie.domain.substr(1) : cookie.domain);
+      if (bare.empty() || !DomainMatches(host, bare)) {
+        // Refused as a browser refuses a cookie for another site.
+        g_idle_add_full(G_PRIORITY_DEFAULT, [](gpointer data) -> gboolean {
+          auto* cb = static_cast<std::shared_ptr<SetCookieCallback>*>(data);
+          if (*cb) (*cb)->OnComplete(false);
+          return G_SOURCE_REMOVE;
+        }, new std::shared_ptr<SetCookieCallback>(callback), [](gpointer data) {
+          delete static_cast<std::shared_ptr<SetCookieCallback>*>(data);
+        });
+        return true;
+      }
+      domain = "." + bare;
+    }
+    SoupCookie* soup = soup_cookie_new(cookie.name.c_str(), cookie.value.c_str(), domain.c_str(),
+                                       path.c_str(), -1);
+    soup_cookie_set_secure(soup, cookie.secure);
+    soup_cookie_set_http_only(soup, cookie.httponly);
+    if (cookie.has_expires) {
+      GDateTime* expires = g_date_time_new_from_unix_utc((cookie.expires - kEpochDeltaMicros) / 1000000LL);
+      if (expires != nullptr) {
+        soup_cookie_set_expires(soup, expires);
+        g_date_time_unref(expires);
+      }
+    }
+    ++pendingWrites;
+    auto* held = new std::shared_ptr<SetCookieCallback>(std::move(callback));
+    webkit_cookie_manager_add_cookie(
+        webkit_website_data_manager_get_cookie_manager(dataManager), soup, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<std::shared_ptr<SetCookieCallback>> cb(
+              static_cast<std::shared_ptr<SetCookieCallback>*>(data));
+          GError* error = nullptr;
+          const bool ok = webkit_cookie_manager_add_cookie_finish(WEBKIT_COOKIE_MANAGER(source),
+                                                                  result, &error);
+          g_clear_error(&error);
+          if (*cb) (*cb)->OnComplete(ok);
+          WriteDone();
+        },
+        held);
+    soup_cookie_free(soup);
+    return true;
+  }
+
+  bool VisitAllCookies(std::shared_ptr<CookieVisitor> visitor) override {
+    if (dataManager == nullptr || !visitor) return false;
+    auto* held = new std::shared_ptr<CookieVisitor>(std::move(visitor));
+    webkit_cookie_manager_get_all_cookies(
+        webkit_website_data_manager_get_cookie_manager(dataManager), nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<std::shared_ptr<CookieVisitor>> held_visitor(
+              static_cast<std::shared_ptr<CookieVisitor>*>(data));
+          GError* error = nullptr;
+          GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
+                                                                     result, &error);
+          g_clear_error(&error);
+          const int total = static_cast<int>(g_list_length(list));
+          int count = 0;
+          bool complete = true;
+          for (GList* item = list; item != nullptr; item = item->next, ++count) {
+            bool remove = false;
+            if (!(*held_visitor)->Visit(FromSoup(static_cast<SoupCookie*>(item->data)), count, total,
+                                   remove)) {
+              complete = false;
+              break;
+            }
+          }
+          g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+          if (complete) (*held_visitor)->OnVisitDone(total);
+        },
+        held);
+    return true;
+  }
+};
+
+}  // namespace
+
+void SetCookieDataManager(WebKitWebsiteDataManager* manager) { dataManager = manager; }
+
+void WhenCookieWritesDone(std::function<void()> task, unsigned timeout_ms) {
+  if (pendingWrites == 0) {
+    task();
+    return;
+  }
+  auto waiter = std::make_shared<Waiter>();
+  waiter->task = std::move(task);
+  waiters.push_back(waiter);
+  auto* weak = new std::weak_ptr<Waiter>(waiter);
+  waiter->timer = g_timeout_add_full(
+      G_PRIORITY_DEFAULT, timeout_ms,
+      [](gpointer data) -> gboolean {
+        if (auto w = static_cast<std::weak_ptr<Waiter>*>(data)->lock()) {
+          w->timer = 0;  // this source ends itself
+          RunWaiter(w);
+        }
+        return G_SOURCE_REMOVE;
+      },
+      weak, [](gpointer data) { delete static_cast<std::weak_ptr<Waiter>*>(data); });
+}
+
+}  // namespace engine::webkit
+
+namespace engine {
+
+std::shared_ptr<CookieManager> CookieManager::GetGlobalManager() {
+  static auto manager = std::make_shared<webkit::CookieStore>();
+  return manager;
+}
+
+}  // namespace engine
