@@ -6,6 +6,7 @@
 
 #include "config/config.h"
 #include "cookies/cookies.h"
+#include "request/cert_validation.h"
 
 bool IsExternalProtocolUrl(const std::string& url) { return url.rfind("vmware-view://", 0) == 0; }
 
@@ -29,11 +30,25 @@ bool RequestHandler::OnOpenURLFromTab(engine::BrowserPtr /*browser*/,
   return user_gesture;
 }
 
-bool RequestHandler::OnCertificateError(engine::BrowserPtr /*browser*/, int /*cert_error*/,
+bool RequestHandler::OnCertificateError(engine::BrowserPtr /*browser*/, int cert_error,
                                         const std::string& /*url*/,
-                                        const engine::SslInfo& /*ssl_info*/,
+                                        const engine::SslInfo& ssl_info,
                                         std::shared_ptr<engine::Callback> callback) {
-  callback->Cancel();
+  Config& config = Config::Instance();
+  if (config.Reload() && config.GetAcceptCertError()) {
+    callback->Continue();
+    return true;
+  }
+  if (cert_error == engine::ERR_CERT_COMMON_NAME_INVALID || ssl_info.server_certificate.empty()) {
+    callback->Cancel();
+    return true;
+  }
+  if (vkx::ValidateCertificateChain(ssl_info.server_certificate, ssl_info.issuer_chain,
+                                    trust_store_)) {
+    callback->Continue();
+  } else {
+    callback->Cancel();
+  }
   return true;
 }
 

@@ -4,9 +4,14 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "request/cert_validation.h"
 
 class RequestHandler : public engine::RequestHandler {
  public:
+  // Certificates are checked against `trustStore`: the system's by default.
+  explicit RequestHandler(vkx::TrustStore trustStore = vkx::SystemTrustStore())
+      : trust_store_(std::move(trustStore)) {}
+
   bool OnBeforeBrowse(engine::BrowserPtr browser, const std::string& url, bool user_gesture,
                       bool is_redirect) override;
   bool OnOpenURLFromTab(engine::BrowserPtr browser, const std::string& target_url,
@@ -18,6 +23,8 @@ class RequestHandler : public engine::RequestHandler {
  private:
   // Hands the URL to the desktop's opener, in the background.
   void LaunchDefaultHandler(const std::string& url);
+
+  const vkx::TrustStore trust_store_;
 };
 
 // True for URLs that belong to the desktop's VMware Horizon client.

@@ -95,6 +95,68 @@ class WebKitMenuModel : public MenuModel {
   WebKitContextMenu* menu_;
 };
 
+// The network error number for the TLS errors that GnuTLS reported. A name
+// mismatch wins over anything else it comes with.
+int CertificateErrorCode(GTlsCertificateFlags errors) {
+  if (errors & G_TLS_CERTIFICATE_BAD_IDENTITY) return ERR_CERT_COMMON_NAME_INVALID;
+  if (errors & G_TLS_CERTIFICATE_UNKNOWN_CA) return ERR_CERT_AUTHORITY_INVALID;
+  if (errors & (G_TLS_CERTIFICATE_EXPIRED | G_TLS_CERTIFICATE_NOT_ACTIVATED)) {
+    return ERR_CERT_DATE_INVALID;
+  }
+  if (errors & G_TLS_CERTIFICATE_REVOKED) return ERR_CERT_REVOKED;
+  if (errors & G_TLS_CERTIFICATE_INSECURE) return ERR_CERT_WEAK_SIGNATURE_ALGORITHM;
+  return ERR_CERT_INVALID;
+}
+
+DerBytes CertificateDer(GTlsCertificate* certificate) {
+  GByteArray* der = nullptr;
+  g_object_get(certificate, "certificate", &der, nullptr);
+  DerBytes bytes;
+  if (der != nullptr) {
+    bytes.assign(der->data, der->data + der->len);
+    g_byte_array_unref(der);
+  }
+  return bytes;
+}
+
+// Continue allows the certificate for the host and loads the URL again;
+// Cancel leaves the error as it is.
+class TlsErrorCallback : public Callback {
+ public:
+  TlsErrorCallback(WebKitWebView* view, GTlsCertificate* certificate, std::string uri)
+      : view_(view), certificate_(G_TLS_CERTIFICATE(g_object_ref(certificate))), uri_(std::move(uri)) {
+    g_object_add_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+  }
+  ~TlsErrorCallback() override {
+    if (view_ != nullptr) g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+    g_object_unref(certificate_);
+  }
+  TlsErrorCallback(const TlsErrorCallback&) = delete;
+  TlsErrorCallback& operator=(const TlsErrorCallback&) = delete;
+
+  void Continue() override {
+    if (answered_ || view_ == nullptr) return;
+    answered_ = continued_ = true;
+    GUri* uri = g_uri_parse(uri_.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (uri == nullptr) return;
+    if (const gchar* host = g_uri_get_host(uri)) {
+      webkit_web_context_allow_tls_certificate_for_host(webkit_web_view_get_context(view_),
+                                                        certificate_, host);
+      webkit_web_view_load_uri(view_, uri_.c_str());
+    }
+    g_uri_unref(uri);
+  }
+  void Cancel() override { answered_ = true; }
+  bool continued() const { return continued_; }
+
+ private:
+  WebKitWebView* view_;
+  GTlsCertificate* certificate_;
+  std::string uri_;
+  bool answered_ = false;
+  bool continued_ = false;
+};
+
 template <typename Handler>
 Handler* Self(gpointer data) {
   return static_cast<Handler*>(data);
@@ -196,6 +258,25 @@ void WebKitBrowser::ConnectSignals() {
                    }),
                    this);
   g_signal_connect(view_, "user-message-received", G_CALLBACK(OnUserMessage), this);
+  g_signal_connect(view_, "load-failed-with-tls-errors",
+                   G_CALLBACK(+[](WebKitWebView* view, gchar* uri, GTlsCertificate* certificate,
+                                  GTlsCertificateFlags errors, gpointer data) -> gboolean {
+                     auto* self = Self<WebKitBrowser>(data);
+                     auto handler = self->client_ ? self->client_->GetRequestHandler() : nullptr;
+                     if (!handler || certificate == nullptr) return FALSE;
+                     SslInfo info;
+                     info.server_certificate = CertificateDer(certificate);
+                     for (GTlsCertificate* issuer = g_tls_certificate_get_issuer(certificate);
+                          issuer != nullptr; issuer = g_tls_certificate_get_issuer(issuer)) {
+                       info.issuer_chain.push_back(CertificateDer(issuer));
+                     }
+                     auto callback = std::make_shared<TlsErrorCallback>(view, certificate, uri);
+                     handler->OnCertificateError(self->shared_from_this(),
+                                                 CertificateErrorCode(errors), uri, info, callback);
+                     // A refusal shows the engine's own error page.
+                     return callback->continued() ? TRUE : FALSE;
+                   }),
+                   this);
   g_signal_connect(view_, "context-menu",
                    G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
                                   WebKitHitTestResult*, gpointer data) -> gboolean {

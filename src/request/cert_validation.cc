@@ -1,0 +1,76 @@
+#include "request/cert_validation.h"
+
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <iostream>
+#include <memory>
+
+namespace vkx {
+
+namespace {
+
+struct X509Free {
+  void operator()(X509* cert) const { X509_free(cert); }
+};
+struct StoreFree {
+  void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+};
+struct ContextFree {
+  void operator()(X509_STORE_CTX* context) const { X509_STORE_CTX_free(context); }
+};
+struct StackFree {
+  void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+// The whole buffer as exactly one DER certificate.
+X509Ptr ParseDer(const engine::DerBytes& der) {
+  if (der.empty()) return nullptr;
+  const unsigned char* data = der.data();
+  X509Ptr cert(d2i_X509(nullptr, &data, static_cast<long>(der.size())));
+  if (cert && data != der.data() + der.size()) return nullptr;
+  return cert;
+}
+
+}  // namespace
+
+TrustStore SystemTrustStore() {
+  return {"/etc/ssl/certs/ca-certificates.crt", "/etc/ssl/certs/"};
+}
+
+bool ValidateCertificateChain(const engine::DerBytes& server,
+                              const std::vector<engine::DerBytes>& chain, const TrustStore& store) {
+  std::cerr << "ValidateCertificateChain" << std::endl;
+  return ValidateWithOpenSSL(server, chain, store);
+}
+
+bool ValidateWithOpenSSL(const engine::DerBytes& server,
+                         const std::vector<engine::DerBytes>& intermediates,
+                         const TrustStore& store) {
+  std::cerr << "ValidateWithOpenSSL" << std::endl;
+  X509Ptr cert = ParseDer(server);
+  if (!cert) return false;
+  std::unique_ptr<STACK_OF(X509), StackFree> untrusted(sk_X509_new_null());
+  if (!untrusted) return false;
+  for (const engine::DerBytes& der : intermediates) {
+    X509Ptr issuer = ParseDer(der);
+    if (!issuer) return false;
+    if (sk_X509_push(untrusted.get(), issuer.get()) == 0) return false;
+    issuer.release();  // the stack owns it now
+  }
+  std::unique_ptr<X509_STORE, StoreFree> trust(X509_STORE_new());
+  if (!trust) return false;
+  // A missing location simply trusts nothing from it.
+  if (!store.caFile.empty()) X509_STORE_load_file(trust.get(), store.caFile.c_str());
+  if (!store.caDirectory.empty()) X509_STORE_load_path(trust.get(), store.caDirectory.c_str());
+  std::unique_ptr<X509_STORE_CTX, ContextFree> context(X509_STORE_CTX_new());
+  if (!context || X509_STORE_CTX_init(context.get(), trust.get(), cert.get(), untrusted.get()) != 1) {
+    return false;
+  }
+  const int result = X509_verify_cert(context.get());
+  std::cerr << "ValidateWithOpenSSL, result: " << result << std::endl;
+  return result == 1;
+}
+
+}  // namespace vkx
