@@ -33,9 +33,11 @@ constexpr Preference kPreferences[] = {
 
 Client::Client()
     : ctx_menu_handler_(std::make_shared<CtxMenuHandler>()),
-      kbd_handler_(std::make_shared<KbdHandler>()) {
+      kbd_handler_(std::make_shared<KbdHandler>()),
+      recovery_(std::make_shared<Recovery>()) {
   BuildLoginScript();
   request_handler_ = std::make_shared<::RequestHandler>();
+  request_handler_->SetRecovery(recovery_);
 }
 
 std::shared_ptr<engine::ContextMenuHandler> Client::GetContextMenuHandler() {
@@ -71,6 +73,16 @@ void Client::OnLoadEnd(engine::BrowserPtr browser, const engine::Frame& frame,
   std::cout << "Page loaded, status code: " << http_status_code << std::endl;
   std::cout << "URL: " << frame.url << std::endl;
   if (!login_script_.empty() && http_status_code == 200) InjectLoginScript(browser);
+  if (frame.is_main) recovery_->OnLoadEnd(browser, frame.url, http_status_code);
+}
+
+void Client::OnLoadStart(engine::BrowserPtr browser, const engine::Frame& frame) {
+  if (frame.is_main) recovery_->OnLoadStart(browser, frame.url);
+}
+
+void Client::OnLoadError(engine::BrowserPtr browser, const engine::Frame& frame, int error_code,
+                         const std::string& error_text, const std::string& failed_url) {
+  if (frame.is_main) recovery_->OnLoadError(browser, failed_url, error_code, error_text);
 }
 
 bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target_url,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "client/handlers.h"
+#include "client/recovery.h"
 #include "engine/engine.h"
 
 class RequestHandler;
@@ -33,8 +34,11 @@ class Client : public engine::Client,
   void OnAfterCreated(engine::BrowserPtr browser) override;
   bool DoClose(engine::BrowserPtr browser) override;
   void OnBeforeClose(engine::BrowserPtr browser) override;
+  void OnLoadStart(engine::BrowserPtr browser, const engine::Frame& frame) override;
   void OnLoadEnd(engine::BrowserPtr browser, const engine::Frame& frame,
                  int http_status_code) override;
+  void OnLoadError(engine::BrowserPtr browser, const engine::Frame& frame, int error_code,
+                   const std::string& error_text, const std::string& failed_url) override;
   bool OnBeforePopup(engine::BrowserPtr browser, const std::string& target_url,
                      engine::WindowOpenDisposition disposition, bool user_gesture) override;
 
@@ -49,6 +53,7 @@ class Client : public engine::Client,
   std::shared_ptr<KbdHandler> kbd_handler_;
   engine::BrowserPtr browser_;
   std::shared_ptr<::RequestHandler> request_handler_;
+  std::shared_ptr<Recovery> recovery_;
 };
 
 }  // namespace vkx

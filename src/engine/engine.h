@@ -32,6 +32,10 @@ class Browser {
   virtual std::string GetMainFrameURL() const = 0;
   // Sets a named preference; false (with error set) when it was not applied.
   virtual bool SetPreference(const std::string& name, int value, std::string& error) = 0;
+  // Loads the current page again; a dead renderer is started anew.
+  virtual void Reload() = 0;
+  // Ends the renderer of a page that stopped responding.
+  virtual void TerminateRenderProcess() = 0;
 };
 using BrowserPtr = std::shared_ptr<Browser>;
 
@@ -56,7 +60,11 @@ class LifeSpanHandler {
 class LoadHandler {
  public:
   virtual ~LoadHandler() = default;
+  virtual void OnLoadStart(BrowserPtr /*browser*/, const Frame& /*frame*/) {}
   virtual void OnLoadEnd(BrowserPtr browser, const Frame& frame, int http_status_code) = 0;
+  // error_code is one of the negative ErrorCode numbers.
+  virtual void OnLoadError(BrowserPtr /*browser*/, const Frame& /*frame*/, int /*error_code*/,
+                           const std::string& /*error_text*/, const std::string& /*failed_url*/) {}
 };
 
 class KeyboardHandler {
@@ -112,6 +120,11 @@ class RequestHandler {
   // True when the callback will be (or has been) answered.
   virtual bool OnCertificateError(BrowserPtr browser, int cert_error, const std::string& url,
                                   const SslInfo& ssl_info, std::shared_ptr<Callback> callback) = 0;
+  // The page's renderer died.
+  virtual void OnRenderProcessTerminated(BrowserPtr /*browser*/, TerminationStatus /*status*/) {}
+  // The renderer stopped answering, and answered again.
+  virtual void OnRenderProcessUnresponsive(BrowserPtr /*browser*/) {}
+  virtual void OnRenderProcessResponsive(BrowserPtr /*browser*/) {}
 };
 
 // Hands out the handlers; a null handler means the engine's default.
@@ -173,5 +186,6 @@ bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Clien
 
 bool CurrentlyOnUiThread();
 void PostToUiThread(std::function<void()> task);
+void PostDelayedToUiThread(std::function<void()> task, int delay_ms);
 
 }  // namespace engine

@@ -53,9 +53,24 @@ struct KeyEvent {
 
 enum class LogSeverity { Default, Verbose, Info, Warning, Error };
 
-// Network error numbers used for certificate errors.
+// Network error numbers of failed loads and certificate errors.
 enum ErrorCode : int {
   ERR_NONE = 0,
+  ERR_FAILED = -2,
+  ERR_ABORTED = -3,
+  ERR_FILE_NOT_FOUND = -6,
+  ERR_TIMED_OUT = -7,
+  ERR_BLOCKED_BY_CLIENT = -20,
+  ERR_CONNECTION_CLOSED = -100,
+  ERR_CONNECTION_RESET = -101,
+  ERR_CONNECTION_REFUSED = -102,
+  ERR_CONNECTION_FAILED = -104,
+  ERR_NAME_NOT_RESOLVED = -105,
+  ERR_INTERNET_DISCONNECTED = -106,
+  ERR_ADDRESS_UNREACHABLE = -109,
+  ERR_CONNECTION_TIMED_OUT = -118,
+  ERR_SSL_PROTOCOL_ERROR = -107,
+  ERR_UNKNOWN_URL_SCHEME = -302,
   ERR_CERT_COMMON_NAME_INVALID = -200,
   ERR_CERT_DATE_INVALID = -201,
   ERR_CERT_AUTHORITY_INVALID = -202,
@@ -71,6 +86,8 @@ struct SslInfo {
   DerBytes server_certificate;
   std::vector<DerBytes> issuer_chain;
 };
+
+enum class TerminationStatus { Crashed, OutOfMemory, Killed };
 
 enum class WindowOpenDisposition { CurrentTab, NewForegroundTab, NewBackgroundTab, NewPopup, NewWindow };
 

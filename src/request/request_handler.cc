@@ -4,6 +4,7 @@
 
 #include <iostream>
 
+#include "client/recovery.h"
 #include "config/config.h"
 #include "cookies/cookies.h"
 #include "request/cert_validation.h"
@@ -50,6 +51,19 @@ bool RequestHandler::OnCertificateError(engine::BrowserPtr /*browser*/, int cert
     callback->Cancel();
   }
   return true;
+}
+
+void RequestHandler::OnRenderProcessTerminated(engine::BrowserPtr browser,
+                                               engine::TerminationStatus status) {
+  if (recovery_) recovery_->OnRendererTerminated(std::move(browser), status);
+}
+
+void RequestHandler::OnRenderProcessUnresponsive(engine::BrowserPtr browser) {
+  if (recovery_) recovery_->OnUnresponsive(std::move(browser));
+}
+
+void RequestHandler::OnRenderProcessResponsive(engine::BrowserPtr browser) {
+  if (recovery_) recovery_->OnResponsive(std::move(browser));
 }
 
 void RequestHandler::LaunchDefaultHandler(const std::string& url) {

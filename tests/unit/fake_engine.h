@@ -1,7 +1,9 @@
 // A browser and process-level engine calls that record what the kiosk asks.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,9 +11,15 @@
 
 namespace fake {
 
+struct DelayedTask {
+  std::function<void()> task;
+  int delay_ms;
+};
+
 struct EngineLog {
   int quit_calls = 0;
   bool on_ui_thread = true;
+  std::vector<DelayedTask> delayed;
 };
 EngineLog& Log();
 
@@ -25,6 +33,8 @@ class Browser : public engine::Browser {
   void SetFocus(bool focus) override { focused = focus; }
   void WasResized() override {}
   void CloseBrowser(bool force) override { closed_forced = force; }
+  void Reload() override { ++reloads; }
+  void TerminateRenderProcess() override { ++terminations; }
   unsigned long GetWindowHandle() const override { return 0; }
   void LoadURL(const std::string& url) override { loaded.push_back(url); }
   void ExecuteJavaScript(const std::string& code, const std::string& url, int line) override {
@@ -42,6 +52,8 @@ class Browser : public engine::Browser {
     return true;
   }
 
+  int reloads = 0;
+  int terminations = 0;
   bool focused = false;
   bool closed_forced = false;
   std::string main_frame_url = "https://kiosk.test/";
@@ -54,6 +66,54 @@ class Browser : public engine::Browser {
 
  private:
   int id_;
+};
+
+// The cookie store: records what is set and enumerates `cookies` for a
+// visitor, at once or when the test says so.
+class CookieManager : public engine::CookieManager {
+ public:
+  struct SetCall {
+    std::string url;
+    engine::Cookie cookie;
+    std::shared_ptr<engine::SetCookieCallback> callback;
+  };
+
+  bool SetCookie(const std::string& url, const engine::Cookie& cookie,
+                 std::shared_ptr<engine::SetCookieCallback> callback) override;
+  bool VisitAllCookies(std::shared_ptr<engine::CookieVisitor> visitor) override;
+
+  // Runs the held enumeration to its end, then lets the visitor go.
+  void CompletePending();
+  // Visits only the first `visits` cookies, then lets the visitor go
+  // without an end: the engine went away in the middle.
+  void AbandonPending(size_t visits = 0);
+
+  std::vector<engine::Cookie> cookies;
+  bool set_result = true;
+  bool start_result = true;
+  // Enumerations wait for CompletePending/AbandonPending instead of running at once.
+  bool defer = false;
+
+  std::vector<SetCall> set_calls;
+  int visit_calls = 0;
+  std::shared_ptr<engine::CookieVisitor> pending;
+
+ private:
+  // As the engine does: each cookie with its position, then OnVisitDone
+  // unless the visitor stopped the enumeration.
+  void Run(engine::CookieVisitor& visitor, size_t limit);
+};
+
+// What engine::CookieManager::GetGlobalManager returns; may be null.
+std::shared_ptr<CookieManager>& Cookies();
+
+// Answer to a certificate error; counts the answers.
+class CertCallback : public engine::Callback {
+ public:
+  void Continue() override { ++continued; }
+  void Cancel() override { ++cancelled; }
+  int continued = 0;
+  int cancelled = 0;
 };
 
 }  // namespace fake

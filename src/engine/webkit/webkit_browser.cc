@@ -17,6 +17,9 @@ int next_browser_id = 1;
 // How long a navigation waits at most for its cookies to be stored.
 constexpr unsigned kCookieWaitMs = 1000;
 
+// How often the renderer is asked whether it still answers.
+constexpr guint kPingIntervalMs = 2000;
+
 // Windows virtual-key codes, which the key policy speaks, from GDK key values.
 int WindowsKeyCode(guint keyval) {
   if (keyval >= GDK_KEY_a && keyval <= GDK_KEY_z) return static_cast<int>(keyval - GDK_KEY_a) + 'A';
@@ -119,6 +122,32 @@ DerBytes CertificateDer(GTlsCertificate* certificate) {
   return bytes;
 }
 
+// The network error number of a failed load.
+int LoadErrorCode(const GError* error) {
+  if (error->domain == WEBKIT_POLICY_ERROR) return ERR_BLOCKED_BY_CLIENT;
+  if (error->domain == WEBKIT_NETWORK_ERROR) {
+    switch (error->code) {
+      case WEBKIT_NETWORK_ERROR_CANCELLED: return ERR_ABORTED;
+      case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: return ERR_FILE_NOT_FOUND;
+      case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: return ERR_UNKNOWN_URL_SCHEME;
+      default: return ERR_FAILED;
+    }
+  }
+  if (error->domain == G_TLS_ERROR) return ERR_SSL_PROTOCOL_ERROR;
+  if (error->domain == G_RESOLVER_ERROR) return ERR_NAME_NOT_RESOLVED;
+  if (error->domain == G_IO_ERROR) {
+    switch (error->code) {
+      case G_IO_ERROR_CONNECTION_REFUSED: return ERR_CONNECTION_REFUSED;
+      case G_IO_ERROR_TIMED_OUT: return ERR_TIMED_OUT;
+      case G_IO_ERROR_HOST_UNREACHABLE: case G_IO_ERROR_NETWORK_UNREACHABLE: return ERR_ADDRESS_UNREACHABLE;
+      case G_IO_ERROR_CONNECTION_CLOSED: return ERR_CONNECTION_CLOSED;
+      case G_IO_ERROR_CANCELLED: return ERR_ABORTED;
+      default: return ERR_FAILED;
+    }
+  }
+  return ERR_FAILED;
+}
+
 // Continue allows the certificate for the host and loads the URL again;
 // Cancel leaves the error as it is.
 class TlsErrorCallback : public Callback {
@@ -192,10 +221,15 @@ WebKitBrowser::~WebKitBrowser() { Discard(); }
 void WebKitBrowser::ConnectSignals() {
   g_signal_connect(view_, "load-changed",
                    G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
-                     if (event != WEBKIT_LOAD_FINISHED) return;
                      auto* self = Self<WebKitBrowser>(data);
                      auto handler = self->client_ ? self->client_->GetLoadHandler() : nullptr;
                      if (!handler) return;
+                     if (event == WEBKIT_LOAD_STARTED) {
+                       const gchar* uri = webkit_web_view_get_uri(view);
+                       handler->OnLoadStart(self->shared_from_this(), Frame{uri ? uri : "", true});
+                       return;
+                     }
+                     if (event != WEBKIT_LOAD_FINISHED) return;
                      int status = 0;
                      if (WebKitWebResource* resource = webkit_web_view_get_main_resource(view)) {
                        if (WebKitURIResponse* response = webkit_web_resource_get_response(resource)) {
@@ -275,6 +309,32 @@ void WebKitBrowser::ConnectSignals() {
                                                  CertificateErrorCode(errors), uri, info, callback);
                      // A refusal shows the engine's own error page.
                      return callback->continued() ? TRUE : FALSE;
+                   }),
+                   this);
+  g_signal_connect(view_, "load-failed",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                                  gpointer data) -> gboolean {
+                     auto* self = Self<WebKitBrowser>(data);
+                     auto handler = self->client_ ? self->client_->GetLoadHandler() : nullptr;
+                     if (handler && error != nullptr) {
+                       handler->OnLoadError(self->shared_from_this(), Frame{uri ? uri : "", true},
+                                            LoadErrorCode(error), error->message, uri ? uri : "");
+                     }
+                     return FALSE;  // the engine's error page, until a retry replaces it
+                   }),
+                   this);
+  g_signal_connect(view_, "web-process-terminated",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                  gpointer data) {
+                     auto* self = Self<WebKitBrowser>(data);
+                     self->ping_pending_ = false;
+                     auto handler = self->client_ ? self->client_->GetRequestHandler() : nullptr;
+                     if (!handler) return;
+                     const TerminationStatus status =
+                         reason == WEBKIT_WEB_PROCESS_CRASHED ? TerminationStatus::Crashed
+                         : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? TerminationStatus::OutOfMemory
+                                                                              : TerminationStatus::Killed;
+                     handler->OnRenderProcessTerminated(self->shared_from_this(), status);
                    }),
                    this);
   g_signal_connect(view_, "context-menu",
@@ -489,11 +549,69 @@ void WebKitBrowser::FinishClose() {
 }
 
 void WebKitBrowser::Discard() {
+  if (ping_timer_ != 0) g_source_remove(ping_timer_);
+  ping_timer_ = 0;
   if (window_ == nullptr) return;
   GtkWidget* window = window_;
   window_ = nullptr;
   view_ = nullptr;
   gtk_widget_destroy(window);
+}
+
+void WebKitBrowser::Reload() {
+  if (view_ != nullptr) webkit_web_view_reload(view_);
+}
+
+void WebKitBrowser::TerminateRenderProcess() {
+  if (view_ != nullptr) webkit_web_view_terminate_web_process(view_);
+}
+
+void WebKitBrowser::StartResponsivenessChecks() {
+  std::weak_ptr<WebKitBrowser> weak = shared_from_this();
+  auto* held = new std::weak_ptr<WebKitBrowser>(weak);
+  ping_timer_ = g_timeout_add_full(
+      G_PRIORITY_LOW, kPingIntervalMs,
+      [](gpointer data) -> gboolean {
+        auto self = static_cast<std::weak_ptr<WebKitBrowser>*>(data)->lock();
+        if (!self || self->view_ == nullptr) return G_SOURCE_REMOVE;
+        self->Ping();
+        return G_SOURCE_CONTINUE;
+      },
+      held, [](gpointer data) { delete static_cast<std::weak_ptr<WebKitBrowser>*>(data); });
+}
+
+// A trivial script: the renderer answers it unless its main thread is stuck.
+void WebKitBrowser::Ping() {
+  if (ping_pending_) {
+    // Unanswered for a whole interval.
+    if (!unresponsive_) {
+      unresponsive_ = true;
+      if (auto handler = client_ ? client_->GetRequestHandler() : nullptr) {
+        handler->OnRenderProcessUnresponsive(shared_from_this());
+      }
+    }
+    return;
+  }
+  ping_pending_ = true;
+  auto* held = new std::weak_ptr<WebKitBrowser>(shared_from_this());
+  webkit_web_view_evaluate_javascript(
+      view_, "0", -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::weak_ptr<WebKitBrowser>> weak(
+            static_cast<std::weak_ptr<WebKitBrowser>*>(data));
+        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        if (value != nullptr) g_object_unref(value);
+        auto self = weak->lock();
+        if (!self) return;
+        self->ping_pending_ = false;
+        if (self->unresponsive_) {
+          self->unresponsive_ = false;
+          if (auto handler = self->client_ ? self->client_->GetRequestHandler() : nullptr) {
+            handler->OnRenderProcessResponsive(self);
+          }
+        }
+      },
+      held);
 }
 
 void WebKitBrowser::LoadURL(const std::string& url) {

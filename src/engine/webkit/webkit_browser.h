@@ -34,6 +34,10 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
                          int start_line) override;
   std::string GetMainFrameURL() const override;
   bool SetPreference(const std::string& name, int value, std::string& error) override;
+  void Reload() override;
+  void TerminateRenderProcess() override;
+  // Asks the renderer every few seconds whether it still answers.
+  void StartResponsivenessChecks();
 
   bool IsClosed() const { return window_ == nullptr; }
   // Destroys the view at engine shutdown, without close callbacks.
@@ -49,6 +53,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   bool Popup(const std::string& url, WindowOpenDisposition disposition, bool user_gesture);
   gboolean DecidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
   gboolean HandleKeyPress(GdkEventKey* event);
+  void Ping();
   static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer data);
 
   const int id_;
@@ -63,6 +68,9 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   guint32 passed_key_time_ = 0;
   guint16 passed_key_code_ = 0;
   bool passed_key_pending_ = false;
+  guint ping_timer_ = 0;
+  bool ping_pending_ = false;
+  bool unresponsive_ = false;
 };
 
 }  // namespace engine::webkit

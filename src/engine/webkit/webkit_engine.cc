@@ -163,6 +163,7 @@ bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Clien
   auto browser = std::make_shared<webkit::WebKitBrowser>(state.context, client, settings);
   if (!browser->Embed(parent, rect)) return false;
   state.browsers.push_back(browser);
+  browser->StartResponsivenessChecks();
   // Reported from the loop, as an engine that creates browsers asynchronously
   // would; the page starts loading once the client knows its browser.
   PostToUiThread([browser, client, url] {
@@ -181,6 +182,17 @@ void PostToUiThread(std::function<void()> task) {
   auto* heap_task = new std::function<void()>(std::move(task));
   g_idle_add_full(
       G_PRIORITY_HIGH_IDLE,
+      [](gpointer data) -> gboolean {
+        (*static_cast<std::function<void()>*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      heap_task, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+void PostDelayedToUiThread(std::function<void()> task, int delay_ms) {
+  auto* heap_task = new std::function<void()>(std::move(task));
+  g_timeout_add_full(
+      G_PRIORITY_DEFAULT, static_cast<guint>(delay_ms > 0 ? delay_ms : 0),
       [](gpointer data) -> gboolean {
         (*static_cast<std::function<void()>*>(data))();
         return G_SOURCE_REMOVE;

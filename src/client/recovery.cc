@@ -1,0 +1,122 @@
+#include "client/recovery.h"
+
+#include <algorithm>
+#include <iostream>
+
+namespace vkx {
+
+using std::chrono::milliseconds;
+
+milliseconds Backoff::Next(Clock::time_point now) {
+  if (last_ && now - *last_ >= std::chrono::minutes(1)) attempts_ = 0;
+  last_ = now;
+  int attempt = attempts_++;
+  if (at_once_first_) {
+    if (attempt == 0) return milliseconds(0);
+    --attempt;
+  }
+  const int shift = std::min(attempt, 5);  // 1, 2, 4, 8, 16, 32 -> capped at 30
+  return std::min(milliseconds(1000LL << shift), milliseconds(30000));
+}
+
+bool IsRetryableLoadError(int error_code) {
+  switch (error_code) {
+    case engine::ERR_FAILED:
+    case engine::ERR_TIMED_OUT:
+    case engine::ERR_CONNECTION_CLOSED:
+    case engine::ERR_CONNECTION_RESET:
+    case engine::ERR_CONNECTION_REFUSED:
+    case engine::ERR_CONNECTION_FAILED:
+    case engine::ERR_NAME_NOT_RESOLVED:
+    case engine::ERR_INTERNET_DISCONNECTED:
+    case engine::ERR_ADDRESS_UNREACHABLE:
+    case engine::ERR_CONNECTION_TIMED_OUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsRetryableStatus(int http_status_code) {
+  return http_status_code == 502 || http_status_code == 503 || http_status_code == 504;
+}
+
+void Recovery::OnLoadStart(engine::BrowserPtr /*browser*/, const std::string& url) {
+  // Somewhere else now: the pending retry is no longer wanted.
+  if (!retry_url_.empty() && url != retry_url_) {
+    ++retry_generation_;
+    retry_url_.clear();
+  }
+}
+
+void Recovery::OnLoadEnd(engine::BrowserPtr browser, const std::string& url,
+                         int http_status_code) {
+  if (IsRetryableStatus(http_status_code)) {
+    ScheduleRetry(browser, url, "server answered " + std::to_string(http_status_code));
+    return;
+  }
+  if (http_status_code != 0) {
+    ++retry_generation_;
+    retry_url_.clear();
+  }
+}
+
+void Recovery::OnLoadError(engine::BrowserPtr browser, const std::string& url, int error_code,
+                           const std::string& error_text) {
+  if (!IsRetryableLoadError(error_code)) return;
+  ScheduleRetry(browser, url, error_text + ", error " + std::to_string(error_code));
+}
+
+void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,
+                             const std::string& why) {
+  const milliseconds delay = load_backoff_.Next(clock_());
+  std::cerr << "Load of " << url << " failed (" << why << "): trying again in " << delay.count()
+            << " ms" << std::endl;
+  retry_url_ = url;
+  const int generation = ++retry_generation_;
+  std::weak_ptr<Recovery> weak = shared_from_this();
+  std::weak_ptr<engine::Browser> target = browser;
+  engine::PostDelayedToUiThread(
+      [weak, target, generation, url] {
+        auto self = weak.lock();
+        auto page = target.lock();
+        if (!self || !page || generation != self->retry_generation_) return;
+        page->LoadURL(url);
+      },
+      static_cast<int>(delay.count()));
+}
+
+void Recovery::OnRendererTerminated(engine::BrowserPtr browser, engine::TerminationStatus status) {
+  ++hang_generation_;
+  const milliseconds delay = crash_backoff_.Next(clock_());
+  const char* how = status == engine::TerminationStatus::Crashed       ? "crashed"
+                    : status == engine::TerminationStatus::OutOfMemory ? "ran out of memory"
+                                                                       : "was ended";
+  std::cerr << "Renderer process " << how << ": reloading " << browser->GetMainFrameURL()
+            << " in " << delay.count() << " ms" << std::endl;
+  std::weak_ptr<engine::Browser> target = browser;
+  engine::PostDelayedToUiThread(
+      [target] {
+        if (auto page = target.lock()) page->Reload();
+      },
+      static_cast<int>(delay.count()));
+}
+
+void Recovery::OnUnresponsive(engine::BrowserPtr browser) {
+  const int generation = ++hang_generation_;
+  std::weak_ptr<Recovery> weak = shared_from_this();
+  std::weak_ptr<engine::Browser> target = browser;
+  engine::PostDelayedToUiThread(
+      [weak, target, generation] {
+        auto self = weak.lock();
+        auto page = target.lock();
+        if (!self || !page || generation != self->hang_generation_) return;
+        std::cerr << "Page not responding: ending its renderer" << std::endl;
+        page->TerminateRenderProcess();
+      },
+      kHangGraceMs);
+}
+
+void Recovery::OnResponsive(engine::BrowserPtr /*browser*/) { ++hang_generation_; }
+
+}  // namespace vkx

@@ -1,0 +1,64 @@
+// Keeps a kiosk that nobody attends on its page: a crashed or hung renderer
+// is reloaded, and a page that failed to load is tried again, with back-off.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/engine.h"
+
+namespace vkx {
+
+// Delays between recovery attempts: 1 s doubling up to 30 s, started over
+// after a minute without trouble. With `atOnceFirst` the first attempt
+// comes at once and the doubling starts with the second.
+class Backoff {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit Backoff(bool atOnceFirst) : at_once_first_(atOnceFirst) {}
+  std::chrono::milliseconds Next(Clock::time_point now);
+
+ private:
+  const bool at_once_first_;
+  std::optional<Clock::time_point> last_;
+  int attempts_ = 0;
+};
+
+// Whether a failed main-frame load is worth trying again: the network or
+// the server was away. Refusals (ours, a certificate's) and cancellations are not.
+bool IsRetryableLoadError(int error_code);
+bool IsRetryableStatus(int http_status_code);
+
+class Recovery : public std::enable_shared_from_this<Recovery> {
+ public:
+  using Clock = Backoff::Clock;
+  explicit Recovery(std::function<Clock::time_point()> clock = Clock::now)
+      : clock_(std::move(clock)) {}
+
+  void OnLoadStart(engine::BrowserPtr browser, const std::string& url);
+  void OnLoadEnd(engine::BrowserPtr browser, const std::string& url, int http_status_code);
+  void OnLoadError(engine::BrowserPtr browser, const std::string& url, int error_code,
+                   const std::string& error_text);
+  void OnRendererTerminated(engine::BrowserPtr browser, engine::TerminationStatus status);
+  void OnUnresponsive(engine::BrowserPtr browser);
+  void OnResponsive(engine::BrowserPtr browser);
+
+  // How long a page may go on not answering, after the engine noticed,
+  // before its renderer is ended.
+  static constexpr int kHangGraceMs = 8000;
+
+ private:
+  void ScheduleRetry(engine::BrowserPtr browser, const std::string& url, const std::string& why);
+
+  std::function<Clock::time_point()> clock_;
+  Backoff crash_backoff_{true};
+  Backoff load_backoff_{false};
+  std::string retry_url_;
+  int retry_generation_ = 0;
+  int hang_generation_ = 0;
+};
+
+}  // namespace vkx
