@@ -1,0 +1,415 @@
+// Small Xlib tool for the integration tests: plays the window manager and
+// records what clients ask of it, sends window-manager style messages, and
+// drives focus and keys where xdotool cannot do it without a race.
+//
+// Every report is one JSON object a line on standard output, flushed as it
+// is written, with "t" the CLOCK_MONOTONIC time in seconds (the clock that
+// Python's time.monotonic() reads).
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+double Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Errors are counted, not fatal: windows of other clients may vanish at any
+// time, and atom look-ups probe numbers that may not be atoms.
+int lastErrorCode = 0;
+int CountingErrorHandler(Display* /*display*/, XErrorEvent* event) {
+  lastErrorCode = event->error_code;
+  return 0;
+}
+
+std::string Hex(unsigned long value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%lx", value);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+void Emit(const std::string& body) {
+  std::printf("{\"t\": %.6f, %s}\n", Now(), body.c_str());
+  std::fflush(stdout);
+}
+
+// The atom's name, or "" when the number is no atom on this server.
+std::string AtomName(Display* display, unsigned long atom) {
+  if (atom == 0) return "";
+  lastErrorCode = 0;
+  char* name = XGetAtomName(display, static_cast<Atom>(atom));
+  if (name == nullptr || lastErrorCode != 0) {
+    if (name != nullptr) XFree(name);
+    return "";
+  }
+  std::string result = name;
+  XFree(name);
+  return result;
+}
+
+std::string AtomJson(Display* display, unsigned long atom) {
+  const std::string name = AtomName(display, atom);
+  return name.empty() ? "null" : JsonString(name);
+}
+
+bool ParseWindow(const char* text, Window& window) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 0);
+  if (end == text || *end != '\0' || value == 0) return false;
+  window = static_cast<Window>(value);
+  return true;
+}
+
+bool ParseSeconds(const char* text, double& seconds) {
+  char* end = nullptr;
+  seconds = std::strtod(text, &end);
+  return end != text && *end == '\0' && seconds >= 0;
+}
+
+Display* OpenDisplay() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    std::fprintf(stderr, "xhelper: cannot open display\n");
+    std::exit(1);
+  }
+  XSetErrorHandler(CountingErrorHandler);
+  return display;
+}
+
+// Waits for X events until the deadline or a stop signal; false when it ended.
+bool NextEvent(Display* display, double deadline, XEvent& event) {
+  for (;;) {
+    if (stopRequested) return false;
+    if (XPending(display) > 0) {
+      XNextEvent(display, &event);
+      return true;
+    }
+    const double left = deadline - Now();
+    if (left <= 0) return false;
+    pollfd fd{ConnectionNumber(display), POLLIN, 0};
+    const int ms = left > 0.1 ? 100 : static_cast<int>(left * 1000) + 1;
+    poll(&fd, 1, ms);
+  }
+}
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = [](int) { stopRequested = 1; };
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+std::string ClientMessageJson(Display* display, const XClientMessageEvent& message) {
+  std::string data = "[";
+  std::string atoms = "[";
+  for (int i = 0; i < 5; ++i) {
+    if (i > 0) {
+      data += ", ";
+      atoms += ", ";
+    }
+    if (message.format == 32) {
+      data += std::to_string(message.data.l[i]);
+      atoms += AtomJson(display, static_cast<unsigned long>(message.data.l[i]));
+    } else {
+      data += std::to_string(message.format == 16 ? message.data.s[i] : message.data.b[i]);
+      atoms += "null";
+    }
+  }
+  data += "]";
+  atoms += "]";
+  return "\"event\": \"ClientMessage\", \"window\": " + JsonString(Hex(message.window)) +
+         ", \"type\": " + AtomJson(display, message.message_type) +
+         ", \"format\": " + std::to_string(message.format) + ", \"data\": " + data +
+         ", \"atoms\": " + atoms;
+}
+
+// wm-record SECONDS: becomes the window manager of the screen, lets every
+// window map and configure as it asks, and reports those requests and every
+// client message sent to the root window.
+int WmRecord(double seconds) {
+  Display* display = OpenDisplay();
+  const Window root = DefaultRootWindow(display);
+  lastErrorCode = 0;
+  XSelectInput(display, root, SubstructureRedirectMask | SubstructureNotifyMask);
+  XSync(display, False);
+  if (lastErrorCode != 0) {
+    std::fprintf(stderr, "xhelper: another window manager is running\n");
+    return 2;
+  }
+  InstallStopHandlers();
+  Emit("\"event\": \"ready\"");
+  const double deadline = Now() + seconds;
+  XEvent event;
+  while (NextEvent(display, deadline, event)) {
+    switch (event.type) {
+      case MapRequest:
+        XMapWindow(display, event.xmaprequest.window);
+        Emit("\"event\": \"MapRequest\", \"window\": " + JsonString(Hex(event.xmaprequest.window)));
+        break;
+      case ConfigureRequest: {
+        const XConfigureRequestEvent& request = event.xconfigurerequest;
+        XWindowChanges changes{};
+        changes.x = request.x;
+        changes.y = request.y;
+        changes.width = request.width;
+        changes.height = request.height;
+        changes.border_width = request.border_width;
+        changes.sibling = request.above;
+        changes.stack_mode = request.detail;
+        XConfigureWindow(display, request.window, static_cast<unsigned>(request.value_mask),
+                         &changes);
+        Emit("\"event\": \"ConfigureRequest\", \"window\": " + JsonString(Hex(request.window)) +
+             ", \"x\": " + std::to_string(request.x) + ", \"y\": " + std::to_string(request.y) +
+             ", \"width\": " + std::to_string(request.width) +
+             ", \"height\": " + std::to_string(request.height) +
+             ", \"value_mask\": " + std::to_string(request.value_mask));
+        break;
+      }
+      case CirculateRequest:
+        XCirculateSubwindows(display, event.xcirculaterequest.parent,
+                             event.xcirculaterequest.place == PlaceOnTop ? RaiseLowest
+                                                                         : LowerHighest);
+        break;
+      case ClientMessage:
+        Emit(ClientMessageJson(display, event.xclient));
+        break;
+      default:
+        break;
+    }
+    XFlush(display);
+  }
+  Emit("\"event\": \"end\"");
+  XCloseDisplay(display);
+  return 0;
+}
+
+// close WINDOW: what a window manager's close button sends.
+int Close(Window window) {
+  Display* display = OpenDisplay();
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  lastErrorCode = 0;
+  XSendEvent(display, window, False, NoEventMask, &event);
+  XSync(display, False);
+  XCloseDisplay(display);
+  if (lastErrorCode != 0) {
+    std::fprintf(stderr, "xhelper: cannot send to window %s\n", Hex(window).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// message WINDOW TYPE [DATA...]: a format-32 client message of type TYPE
+// (an atom name) with up to five longs (numbers or atom names). To the root
+// window it goes as window managers expect requests; to any other window,
+// to the client that made it.
+int Message(Window window, const char* type, int count, char** data) {
+  Display* display = OpenDisplay();
+  const Window root = DefaultRootWindow(display);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, type, False);
+  event.xclient.format = 32;
+  for (int i = 0; i < count && i < 5; ++i) {
+    char* end = nullptr;
+    const long number = std::strtol(data[i], &end, 0);
+    event.xclient.data.l[i] =
+        end != data[i] && *end == '\0' ? number
+                                        : static_cast<long>(XInternAtom(display, data[i], False));
+  }
+  lastErrorCode = 0;
+  if (window == root) {
+    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  } else {
+    XSendEvent(display, window, False, NoEventMask, &event);
+  }
+  XSync(display, False);
+  XCloseDisplay(display);
+  if (lastErrorCode != 0) {
+    std::fprintf(stderr, "xhelper: cannot send to window %s\n", Hex(window).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// "ctrl+c" -> key codes to press in order (and release in reverse).
+bool ParseCombo(Display* display, const std::string& combo, std::vector<KeyCode>& codes) {
+  size_t start = 0;
+  while (start <= combo.size()) {
+    size_t end = combo.find('+', start);
+    if (end == std::string::npos) end = combo.size();
+    std::string name = combo.substr(start, end - start);
+    if (name == "ctrl") name = "Control_L";
+    if (name == "alt") name = "Alt_L";
+    if (name == "shift") name = "Shift_L";
+    if (name == "super") name = "Super_L";
+    const KeySym keysym = XStringToKeysym(name.c_str());
+    const KeyCode code = keysym == NoSymbol ? 0 : XKeysymToKeycode(display, keysym);
+    if (code == 0) {
+      std::fprintf(stderr, "xhelper: unknown key %s\n", name.c_str());
+      return false;
+    }
+    codes.push_back(code);
+    start = end + 1;
+  }
+  return !codes.empty();
+}
+
+// focus-keys WINDOW COMBO...: gives WINDOW the input focus and types the key
+// combinations while the server is grabbed, so no other client (such as one
+// that passes its focus on at once) can move the focus before the keys land.
+int FocusKeys(Window window, int count, char** combos) {
+  Display* display = OpenDisplay();
+  int event_base = 0, error_base = 0, major = 0, minor = 0;
+  if (!XTestQueryExtension(display, &event_base, &error_base, &major, &minor)) {
+    std::fprintf(stderr, "xhelper: no XTEST extension\n");
+    return 1;
+  }
+  std::vector<std::vector<KeyCode>> sequences;
+  for (int i = 0; i < count; ++i) {
+    std::vector<KeyCode> codes;
+    if (!ParseCombo(display, combos[i], codes)) return 1;
+    sequences.push_back(codes);
+  }
+  XGrabServer(display);
+  lastErrorCode = 0;
+  XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+  XSync(display, False);
+  if (lastErrorCode != 0) {
+    XUngrabServer(display);
+    XCloseDisplay(display);
+    std::fprintf(stderr, "xhelper: cannot focus window %s\n", Hex(window).c_str());
+    return 1;
+  }
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(display, &focus, &revert);
+  for (const auto& codes : sequences) {
+    for (KeyCode code : codes) XTestFakeKeyEvent(display, code, True, CurrentTime);
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
+      XTestFakeKeyEvent(display, *it, False, CurrentTime);
+    }
+  }
+  XSync(display, False);
+  XUngrabServer(display);
+  XSync(display, False);
+  Emit("\"event\": \"keys-sent\", \"focus\": " + JsonString(Hex(focus)));
+  XCloseDisplay(display);
+  return 0;
+}
+
+// watch WINDOW SECONDS: the window's geometry now, then every change of it,
+// until the deadline or the window's end.
+int Watch(Window window, double seconds) {
+  Display* display = OpenDisplay();
+  InstallStopHandlers();
+  lastErrorCode = 0;
+  XSelectInput(display, window, StructureNotifyMask);
+  XWindowAttributes attributes{};
+  const Status ok = XGetWindowAttributes(display, window, &attributes);
+  XSync(display, False);
+  if (ok == 0 || lastErrorCode != 0) {
+    std::fprintf(stderr, "xhelper: no window %s\n", Hex(window).c_str());
+    return 1;
+  }
+  auto geometry = [](int x, int y, int width, int height) {
+    return ", \"x\": " + std::to_string(x) + ", \"y\": " + std::to_string(y) +
+           ", \"width\": " + std::to_string(width) + ", \"height\": " + std::to_string(height);
+  };
+  Emit("\"event\": \"geometry\", \"window\": " + JsonString(Hex(window)) +
+       geometry(attributes.x, attributes.y, attributes.width, attributes.height));
+  const double deadline = Now() + seconds;
+  XEvent event;
+  while (NextEvent(display, deadline, event)) {
+    if (event.type == ConfigureNotify && event.xconfigure.window == window) {
+      const XConfigureEvent& c = event.xconfigure;
+      Emit("\"event\": \"ConfigureNotify\", \"window\": " + JsonString(Hex(window)) +
+           geometry(c.x, c.y, c.width, c.height));
+    } else if (event.type == DestroyNotify && event.xdestroywindow.window == window) {
+      Emit("\"event\": \"DestroyNotify\", \"window\": " + JsonString(Hex(window)));
+      break;
+    }
+  }
+  Emit("\"event\": \"end\"");
+  XCloseDisplay(display);
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: xhelper wm-record SECONDS\n"
+               "       xhelper close WINDOW\n"
+               "       xhelper message WINDOW|root TYPE [DATA...]\n"
+               "       xhelper focus-keys WINDOW COMBO...   (e.g. ctrl+c)\n"
+               "       xhelper watch WINDOW SECONDS\n");
+  return 64;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  Window window = 0;
+  double seconds = 0;
+  if (command == "wm-record" && argc == 3 && ParseSeconds(argv[2], seconds)) {
+    return WmRecord(seconds);
+  }
+  if (command == "close" && argc == 3 && ParseWindow(argv[2], window)) return Close(window);
+  if (command == "message" && argc >= 4 && argc <= 9) {
+    if (std::strcmp(argv[2], "root") == 0) {
+      Display* display = OpenDisplay();
+      window = DefaultRootWindow(display);
+      XCloseDisplay(display);
+    } else if (!ParseWindow(argv[2], window)) {
+      return Usage();
+    }
+    return Message(window, argv[3], argc - 4, argv + 4);
+  }
+  if (command == "focus-keys" && argc >= 4 && ParseWindow(argv[2], window)) {
+    return FocusKeys(window, argc - 3, argv + 3);
+  }
+  if (command == "watch" && argc == 4 && ParseWindow(argv[2], window) &&
+      ParseSeconds(argv[3], seconds)) {
+    return Watch(window, seconds);
+  }
+  return Usage();
+}
