@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/command_line.h"
 #include "app/engine_settings.h"
 #include "app/schedule.h"
 #include "client/client_manager.h"
@@ -17,6 +18,16 @@
 int main(int argc, char* argv[]) {
   // Operators read the log through a pipe: every line leaves as it is written.
   setvbuf(stdout, nullptr, _IOLBF, 0);
+  switch (ParseCommandLine(argc, argv)) {
+    case CommandLineAction::Help:
+      fputs(UsageText(argc > 0 ? argv[0] : "vkxbrowser").c_str(), stdout);
+      return 0;
+    case CommandLineAction::Version:
+      fputs(VersionText().c_str(), stdout);
+      return 0;
+    case CommandLineAction::Run:
+      break;
+  }
   // Classic scrollbars: overlay ones keep redrawing in software after a load.
   setenv("GTK_OVERLAY_SCROLLING", "0", 0);
 

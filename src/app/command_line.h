@@ -1,0 +1,12 @@
+// The program's own command-line options; everything else is left alone.
+#pragma once
+
+#include <string>
+
+enum class CommandLineAction { Run, Help, Version };
+
+// --help or --version anywhere on the command line.
+CommandLineAction ParseCommandLine(int argc, char* argv[]);
+
+std::string UsageText(const std::string& program);
+std::string VersionText();
