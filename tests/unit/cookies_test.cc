@@ -1,0 +1,624 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "cookies/cookie_file.h"
+#include "cookies/cookies.h"
+#include "fake_engine.h"
+
+namespace {
+
+constexpr int64_t kDeltaMicros = 11644473600000000LL;
+
+int64_t Micros(int64_t seconds) { return seconds * 1000000 + kDeltaMicros; }
+
+engine::Cookie MakeCookie(const std::string& domain, const std::string& path, bool secure,
+                          int64_t expires, const std::string& name, const std::string& value) {
+  engine::Cookie cookie;
+  cookie.domain = domain;
+  cookie.path = path;
+  cookie.secure = secure;
+  cookie.has_expires = expires != 0;
+  cookie.expires = expires;
+  cookie.name = name;
+  cookie.value = value;
+  return cookie;
+}
+
+void ExpectSameCookie(const engine::Cookie& actual, const engine::Cookie& expected) {
+  EXPECT_EQ(actual.name, expected.name);
+  EXPECT_EQ(actual.value, expected.value);
+  EXPECT_EQ(actual.domain, expected.domain);
+  EXPECT_EQ(actual.path, expected.path);
+  EXPECT_EQ(actual.secure, expected.secure);
+  EXPECT_EQ(actual.httponly, expected.httponly);
+  EXPECT_EQ(actual.has_expires, expected.has_expires);
+  EXPECT_EQ(actual.expires, expected.expires);
+}
+
+// ---- one line ----
+
+TEST(CookieLine, FieldsWithAndWithoutTheTrailingTab) {
+  const std::string line = ".example.test\tTRUE\t/app\tTRUE\t1700000000\tSID\ta b=c;d";
+  for (const std::string& text : {line, line + "\t"}) {
+    SCOPED_TRACE(text);
+    const auto cookie = vkx::ParseCookieLine(text);
+    ASSERT_TRUE(cookie.has_value());
+    ExpectSameCookie(*cookie, MakeCookie(".example.test", "/app", true, Micros(1700000000), "SID",
+                                         "a b=c;d"));
+  }
+  // The subdomain flag is not read back: the domain alone decides.
+  const auto flagIgnored = vkx::ParseCookieLine(".example.test\tFALSE\t/\tFALSE\t0\tn\tv\t");
+  ASSERT_TRUE(flagIgnored.has_value());
+  EXPECT_EQ(flagIgnored->domain, ".example.test");
+  // Nothing is trimmed.
+  const auto spaced = vkx::ParseCookieLine(" host \tFALSE\t / \tFALSE\t0\t n \t v ");
+  ASSERT_TRUE(spaced.has_value());
+  EXPECT_EQ(spaced->domain, " host ");
+  EXPECT_EQ(spaced->path, " / ");
+  EXPECT_EQ(spaced->name, " n ");
+  EXPECT_EQ(spaced->value, " v ");
+}
+
+TEST(CookieLine, SecureOnlyForExactlyUpperCaseTrue) {
+  for (const char* secure : {"true", "True", "TRUE ", "1", "yes", "", "FALSE"}) {
+    SCOPED_TRACE(secure);
+    const auto cookie =
+        vkx::ParseCookieLine(std::string("h\tFALSE\t/\t") + secure + "\t0\tn\tv\t");
+    ASSERT_TRUE(cookie.has_value());
+    EXPECT_FALSE(cookie->secure);
+  }
+  EXPECT_TRUE(vkx::ParseCookieLine("h\tFALSE\t/\tTRUE\t0\tn\tv\t")->secure);
+}
+
+TEST(CookieLine, FieldCounts) {
+  std::string reason;
+  // Six fields: the value is empty.
+  const auto noValue = vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t0\tname", &reason);
+  ASSERT_TRUE(noValue.has_value());
+  EXPECT_EQ(noValue->name, "name");
+  EXPECT_EQ(noValue->value, "");
+  // An empty seventh field after the name's tab is the same.
+  EXPECT_EQ(vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t0\tname\t")->value, "");
+  for (const char* line : {"h\tFALSE\t/\tFALSE\t0", "h\tFALSE\t/\tFALSE", "   ", "h"}) {
+    SCOPED_TRACE(line);
+    reason.clear();
+    EXPECT_FALSE(vkx::ParseCookieLine(line, &reason).has_value());
+    EXPECT_FALSE(reason.empty());
+  }
+  // Whatever follows the seventh field is not part of the value.
+  EXPECT_EQ(vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t0\tn\tv\textra\tmore")->value, "v");
+}
+
+TEST(CookieLine, Expiry) {
+  const auto session = vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t0\tn\tv");
+  ASSERT_TRUE(session.has_value());
+  EXPECT_FALSE(session->has_expires);
+  EXPECT_EQ(session->expires, 0);
+
+  const auto one = vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t1\tn\tv");
+  ASSERT_TRUE(one.has_value());
+  EXPECT_TRUE(one->has_expires);
+  EXPECT_EQ(one->expires, 11644473601000000LL);
+
+  // Leading blanks are allowed.
+  const auto blanks = vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t   4102444800\tn\tv");
+  ASSERT_TRUE(blanks.has_value());
+  EXPECT_EQ(blanks->expires, Micros(4102444800));  // 2100-01-01
+
+  // The largest expiry whose record still fits an int64, and the next one.
+  const int64_t maxSeconds = (std::numeric_limits<int64_t>::max() - kDeltaMicros) / 1000000;
+  const auto largest =
+      vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t" + std::to_string(maxSeconds) + "\tn\tv");
+  ASSERT_TRUE(largest.has_value());
+  EXPECT_EQ(largest->expires, Micros(maxSeconds));
+  EXPECT_GT(largest->expires, 0);
+
+  for (const std::string& expiry :
+       {std::to_string(maxSeconds + 1), std::string("9223372036854775807"),
+        std::string("18446744073709551616"), std::string("99999999999999999999999999999"),
+        std::string(""), std::string("   "), std::string("never"), std::string("-1"),
+        std::string("x1")}) {
+    SCOPED_TRACE(expiry);
+    std::string reason;
+    EXPECT_FALSE(vkx::ParseCookieLine("h\tFALSE\t/\tFALSE\t" + expiry + "\tn\tv", &reason));
+    EXPECT_FALSE(reason.empty());
+  }
+}
+
+// ---- the file ----
+
+class CookieFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/vkx-cookie-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    cookie_path_ = dir_ + "/cookies.txt";
+    config_path_ = dir_ + "/vkx.conf";
+    fake::Log() = {};
+    fake::Cookies() = std::make_shared<fake::CookieManager>();
+  }
+  void TearDown() override {
+    fake::Cookies() = std::make_shared<fake::CookieManager>();
+    chmod(dir_.c_str(), 0700);
+    std::error_code error;
+    std::filesystem::remove_all(dir_, error);
+    unsetenv("VKX_CONFIG_PATH");
+  }
+
+  static void Write(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+  }
+  static std::string Read(const std::string& path) {
+    std::stringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+  }
+  std::set<std::string> Files() const {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (dirent* entry = readdir(d)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.insert(name);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+  // The process configuration, as the browser reloads it.
+  void Configure(const std::string& content) {
+    Write(config_path_, content);
+    setenv("VKX_CONFIG_PATH", config_path_.c_str(), 1);
+    ASSERT_TRUE(Config::Instance().Reload());
+  }
+  // Caching on with this file and filter (the filter cannot be set empty).
+  void ConfigureSaving(const std::string& filter) {
+    Configure("cacheCookies=true\ncookieFile=" + cookie_path_ + "\ncookieFilter=" + filter + "\n");
+  }
+
+  std::string dir_;
+  std::string cookie_path_;
+  std::string config_path_;
+};
+
+TEST_F(CookieFileTest, ReadSkipsCommentsEmptyAndBrokenLinesNamingOnlyTheLine) {
+  Write(cookie_path_,
+        "# Netscape HTTP Cookie File\n"                                   // 1
+        "\n"                                                              // 2
+        ".example.test\tTRUE\t/\tTRUE\t1700000000\tSID\tfirst-secret\t\n"  // 3
+        "#host\tFALSE\t/\tFALSE\t0\tcommented\tx\t\n"                     // 4
+        "   \n"                                                           // 5
+        "host\tFALSE\t/\tFALSE\n"                                         // 6
+        "host\tFALSE\t/\tFALSE\tsoon\tbad\tsecret-in-bad-line\t\n"        // 7
+        "host\tFALSE\t/\tFALSE\t99999999999999999999\tbig\tbig-secret\t\n"  // 8
+        " # not a comment\n"                                              // 9
+        "host\tFALSE\t/p\tFALSE\t0\tlast\tv");                            // 10, no line feed
+  testing::internal::CaptureStderr();
+  const std::vector<engine::Cookie> cookies = vkx::ReadCookieFile(cookie_path_);
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(cookies.size(), 2u);
+  ExpectSameCookie(cookies[0], MakeCookie(".example.test", "/", true, Micros(1700000000), "SID",
+                                          "first-secret"));
+  ExpectSameCookie(cookies[1], MakeCookie("host", "/p", false, 0, "last", "v"));
+
+  // One line per broken line, in order, each naming its line number.
+  std::vector<std::string> lines;
+  std::istringstream in(err);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 5u) << err;
+  const char* numbers[] = {"5", "6", "7", "8", "9"};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_NE(lines[i].find(" " + std::string(numbers[i]) + " "), std::string::npos) << lines[i];
+  }
+  EXPECT_EQ(err.find("secret"), std::string::npos) << err;
+}
+
+TEST_F(CookieFileTest, MissingFileHasNoCookiesAndSaysNothing) {
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(vkx::ReadCookieFile(dir_ + "/missing.txt").empty());
+  EXPECT_TRUE(vkx::ReadCookieFile("").empty());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(CookieFormat, LinesEndInTabAndLineFeedAndCutFractionalSeconds) {
+  engine::Cookie domain = MakeCookie(".example.test", "/", true, Micros(1700000000) + 999999,
+                                     "SID", "a b");
+  domain.httponly = true;
+  EXPECT_EQ(vkx::FormatCookieLine(domain),
+            ".example.test\tTRUE\t/\tTRUE\t1700000000\tSID\ta b\t\n");
+  EXPECT_EQ(vkx::FormatCookieLine(MakeCookie("www.example.test", "/app", false, 0, "n", "")),
+            "www.example.test\tFALSE\t/app\tFALSE\t0\tn\t\t\n");
+  EXPECT_EQ(vkx::FormatCookieLine(MakeCookie("", "/", false, Micros(1) + 1, "n", "v")),
+            "\tFALSE\t/\tFALSE\t1\tn\tv\t\n");
+}
+
+TEST(CookieFormat, WrittenLinesReadBackTheSame) {
+  const int64_t maxSeconds = (std::numeric_limits<int64_t>::max() - kDeltaMicros) / 1000000;
+  const std::vector<engine::Cookie> cookies = {
+      MakeCookie(".example.test", "/", true, Micros(1700000000), "SID", "x=y; z"),
+      MakeCookie("www.example.test", "/a/b", false, 0, "lang", ""),
+      MakeCookie("host", "/", false, Micros(1), "one", "1"),
+      MakeCookie(".x", "", true, Micros(maxSeconds), "far", "future"),
+  };
+  for (const engine::Cookie& cookie : cookies) {
+    const std::string line = vkx::FormatCookieLine(cookie);
+    SCOPED_TRACE(line);
+    ASSERT_EQ(line.back(), '\n');
+    const auto back = vkx::ParseCookieLine(line.substr(0, line.size() - 1));
+    ASSERT_TRUE(back.has_value());
+    ExpectSameCookie(*back, cookie);
+  }
+}
+
+// ---- host, filter and domain decisions ----
+
+TEST(CookieHost, FromUrl) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"https://www.example.test/login?x=1", "www.example.test"},
+      {"https://www.example.test:8443/path", "www.example.test"},
+      {"https://www.example.test", "www.example.test"},
+      {"http://host:80", "host"},
+      {"www.example.test/path", "www.example.test"},
+      {"www.example.test:8080", "www.example.test"},
+      {"https://user:pw@host.test/", "user"},  // userinfo is not recognised
+      {"https://user:pw@host.test:8443/", "user"},
+      {"https:///path", ""},
+      {"", ""},
+      {"file:///etc/hosts", ""},
+      {"https://a/b://c/", "a"},
+  };
+  for (const auto& [url, host] : cases) {
+    EXPECT_EQ(vkx::HostFromUrl(url), host) << url;
+  }
+}
+
+TEST(CookieFilter, SplitsAtEveryCommaWithoutTrimming) {
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(vkx::SplitCookieFilter(""), Names{});
+  EXPECT_EQ(vkx::SplitCookieFilter("SID"), Names{"SID"});
+  EXPECT_EQ(vkx::SplitCookieFilter("SID,token"), (Names{"SID", "token"}));
+  EXPECT_EQ(vkx::SplitCookieFilter("SID,token,"), (Names{"SID", "token"}));
+  EXPECT_EQ(vkx::SplitCookieFilter(","), Names{""});
+  EXPECT_EQ(vkx::SplitCookieFilter(",,"), (Names{"", ""}));
+  EXPECT_EQ(vkx::SplitCookieFilter("a,,b"), (Names{"a", "", "b"}));
+  EXPECT_EQ(vkx::SplitCookieFilter(",a"), (Names{"", "a"}));
+  EXPECT_EQ(vkx::SplitCookieFilter(" a , b"), (Names{" a ", " b"}));
+
+  const Names filter = vkx::SplitCookieFilter("SID, token,");
+  EXPECT_TRUE(vkx::IsFiltered("SID", filter));
+  EXPECT_TRUE(vkx::IsFiltered(" token", filter));
+  EXPECT_FALSE(vkx::IsFiltered("token", filter));
+  EXPECT_FALSE(vkx::IsFiltered("sid", filter));
+  EXPECT_FALSE(vkx::IsFiltered("SI", filter));
+  EXPECT_FALSE(vkx::IsFiltered("SIDX", filter));
+  EXPECT_FALSE(vkx::IsFiltered("", filter));
+  EXPECT_TRUE(vkx::IsFiltered("", vkx::SplitCookieFilter("a,,b")));
+  EXPECT_FALSE(vkx::IsFiltered("a", {}));
+}
+
+TEST(CookieDomain, FitToHost) {
+  using vkx::CookieFit;
+  const std::tuple<const char*, const char*, CookieFit> cases[] = {
+      {"www.example.test", "www.example.test", CookieFit::HostOnly},
+      {"", "", CookieFit::HostOnly},
+      {".example.test", "www.example.test", CookieFit::Domain},
+      {".example.test", "example.test", CookieFit::Domain},
+      {".example.test", "a.b.example.test", CookieFit::Domain},
+      {".example.test", "example.test.other", CookieFit::Domain},  // contained anywhere
+      {".www.example.test", "www.example.test", CookieFit::Domain},
+      {"example.test", "www.example.test", CookieFit::Mismatch},  // no dot: host only
+      {".example.test", "www.example.org", CookieFit::Mismatch},
+      {".Example.test", "www.example.test", CookieFit::Mismatch},
+      {"WWW.example.test", "www.example.test", CookieFit::Mismatch},
+      {"", "www.example.test", CookieFit::Mismatch},
+      {".www.example.test", "example.test", CookieFit::Mismatch},
+  };
+  for (const auto& [domain, host, fit] : cases) {
+    EXPECT_EQ(vkx::FitCookieToHost(domain, host), fit) << domain << " / " << host;
+  }
+}
+
+// ---- injection ----
+
+std::string InjectionLines(const std::string& host, const engine::Cookie& c) {
+  std::string s = "  InjectCookiesFromFile hostname: " + host + "\n";
+  s += "  Name: " + c.name + "\n";
+  s += "  Value: " + c.value + "\n";
+  s += "  Domain: " + c.domain + "\n";
+  s += "  Path: " + c.path + "\n";
+  s += std::string("  Secure: ") + (c.secure ? "true" : "false") + "\n";
+  s += std::string("  HttpOnly: ") + (c.httponly ? "true" : "false") + "\n";
+  s += std::string("  HasExpire: ") + (c.has_expires ? "true" : "false") + "\n";
+  s += "  Expire: " + std::to_string(c.expires) + "\n";
+  return s;
+}
+
+TEST_F(CookieFileTest, InjectionSetsMatchingCookiesAndLogsEachDecision) {
+  Write(cookie_path_,
+        "# cookies\n"
+        "www.example.test\tFALSE\t/\tTRUE\t1700000000\tSID\thost-secret\t\n"
+        ".example.test\tTRUE\t/app\tFALSE\t0\tlang\tde\t\n"
+        "other.test\tFALSE\t/\tFALSE\t0\ttrack\tx\t\n"
+        ".example.test\tTRUE\t/\tFALSE\t0\ttoken\tfiltered-secret\t\n"
+        "other.test\tFALSE\t/\tFALSE\t0\tSESSION\tfiltered-too\t\n"
+        "example.test\tFALSE\t/\tFALSE\t0\tparent\tp\n");
+  const std::string url = "https://www.example.test:8443/login?next=/";
+  testing::internal::CaptureStderr();
+  InjectCookiesFromFile(url, cookie_path_, "token,SESSION,");
+  const std::string err = testing::internal::GetCapturedStderr();
+
+  const engine::Cookie hostOnly = MakeCookie("", "/", true, Micros(1700000000), "SID", "host-secret");
+  const engine::Cookie domain = MakeCookie(".example.test", "/app", false, 0, "lang", "de");
+  EXPECT_EQ(err, InjectionLines("www.example.test", hostOnly) + "SetCookie return true \n" +
+                     InjectionLines("www.example.test", domain) + "SetCookie return true \n" +
+                     "skipping cookie. Hostname www.example.test, domain other.test\n"
+                     "skipping cookie. Hostname www.example.test, domain example.test\n");
+
+  auto& calls = fake::Cookies()->set_calls;
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].url, url);
+  ExpectSameCookie(calls[0].cookie, hostOnly);
+  EXPECT_EQ(calls[1].url, url);
+  ExpectSameCookie(calls[1].cookie, domain);
+
+  // Each cookie has its own callback, which reports the engine's answer.
+  ASSERT_TRUE(calls[0].callback && calls[1].callback);
+  EXPECT_NE(calls[0].callback, calls[1].callback);
+  testing::internal::CaptureStderr();
+  calls[0].callback->OnComplete(true);
+  calls[1].callback->OnComplete(false);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "SetCookieCallback::OnComplete success: 1\nSetCookieCallback::OnComplete success: 0\n");
+}
+
+TEST_F(CookieFileTest, InjectionReportsCookiesTheStoreDidNotTake) {
+  Write(cookie_path_, "host\tFALSE\t/\tFALSE\t0\tn\tv\t\n");
+  const std::string expected =
+      InjectionLines("host", MakeCookie("", "/", false, 0, "n", "v")) + "Failed to inject cookie.\n";
+
+  fake::Cookies()->set_result = false;
+  testing::internal::CaptureStderr();
+  InjectCookiesFromFile("http://host/", cookie_path_, "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+  EXPECT_EQ(fake::Cookies()->set_calls.size(), 1u);
+
+  fake::Cookies() = nullptr;  // no cookie store at all
+  testing::internal::CaptureStderr();
+  InjectCookiesFromFile("http://host/", cookie_path_, "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+}
+
+TEST_F(CookieFileTest, InjectionWithoutCookiesIsSilent) {
+  Write(cookie_path_, "# only a comment\n\n.example.test\tTRUE\t/\tFALSE\t0\tSID\tv\n");
+  testing::internal::CaptureStderr();
+  InjectCookiesFromFile("https://www.example.test/", dir_ + "/missing.txt", "");
+  InjectCookiesFromFile("https://www.example.test/", cookie_path_, "SID");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(fake::Cookies()->set_calls.empty());
+}
+
+TEST(CookieInjectionDeathTest, OnlyOnTheUiThread) {
+  EXPECT_DEATH(
+      {
+        fake::Log().on_ui_thread = false;
+        InjectCookiesFromFile("https://host/", "/nonexistent/cookies.txt", "");
+      },
+      "Check failed: engine::CurrentlyOnUiThread\\(\\)\\. ");
+}
+
+// ---- saving ----
+
+// The store used by the save tests: the last cookie is one the filter drops.
+std::vector<engine::Cookie> StoreCookies() {
+  engine::Cookie sid = MakeCookie(".example.test", "/", true, Micros(1700000000) + 500000, "SID", "s1");
+  sid.httponly = true;
+  return {sid, MakeCookie("www.example.test", "/app", false, 0, "lang", "de"),
+          MakeCookie(".example.test", "/", false, 0, "SI", "not-filtered"),
+          MakeCookie(".example.test", "/", false, 0, "token", "filtered-secret")};
+}
+
+constexpr const char* kStoreFile =
+    ".example.test\tTRUE\t/\tTRUE\t1700000000\tSID\ts1\t\n"
+    "www.example.test\tFALSE\t/app\tFALSE\t0\tlang\tde\t\n"
+    ".example.test\tTRUE\t/\tFALSE\t0\tSI\tnot-filtered\t\n";
+
+constexpr const char* kOldFile = "# previous run\nhost\tFALSE\t/\tFALSE\t0\told\tkeep-me\t\n";
+
+TEST_F(CookieFileTest, SaveNeedsCacheCookies) {
+  ConfigureSaving("token");
+  Configure("cookieFile=" + cookie_path_ + "\n");
+  Write(cookie_path_, kOldFile);
+  fake::Cookies()->cookies = StoreCookies();
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(fake::Cookies()->visit_calls, 0);
+  EXPECT_FALSE(vkx::CookieSaveInProgress());
+  EXPECT_EQ(Read(cookie_path_), kOldFile);
+}
+
+TEST_F(CookieFileTest, SaveWritesUnfilteredCookiesOwnerOnlyAndCompletesOnce) {
+  ConfigureSaving("token,SID2");
+  Write(cookie_path_, kOldFile);
+  ASSERT_EQ(chmod(cookie_path_.c_str(), 0644), 0);
+  fake::Cookies()->cookies = StoreCookies();
+  const mode_t oldMask = umask(0);
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  const std::string err = testing::internal::GetCapturedStderr();
+  umask(oldMask);
+  // The last cookie is filtered and the store also reports the end: one completion.
+  EXPECT_EQ(err, "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(Read(cookie_path_), kStoreFile);
+  struct stat info {};
+  ASSERT_EQ(stat(cookie_path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+  EXPECT_FALSE(vkx::CookieSaveInProgress());
+
+  // What was saved is what the next run reads (whole seconds, no HttpOnly).
+  testing::internal::CaptureStderr();
+  const std::vector<engine::Cookie> back = vkx::ReadCookieFile(cookie_path_);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  ASSERT_EQ(back.size(), 3u);
+  ExpectSameCookie(back[0], MakeCookie(".example.test", "/", true, Micros(1700000000), "SID", "s1"));
+  ExpectSameCookie(back[1], StoreCookies()[1]);
+  ExpectSameCookie(back[2], StoreCookies()[2]);
+}
+
+TEST_F(CookieFileTest, SaveOfAnEmptyStoreCompletesWithAnEmptyFile) {
+  ConfigureSaving("token");
+  Write(cookie_path_, kOldFile);
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(Read(cookie_path_), "");
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+}
+
+TEST_F(CookieFileTest, SaveOfOnlyFilteredCookiesCompletes) {
+  ConfigureSaving("a,b");
+  fake::Cookies()->cookies = {MakeCookie("h", "/", false, 0, "a", "1"),
+                              MakeCookie("h", "/", false, 0, "b", "2")};
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(Read(cookie_path_), "");
+}
+
+TEST_F(CookieFileTest, SaveReplacesTheFileOnlyWhenTheEnumerationEnds) {
+  ConfigureSaving("token");
+  Write(cookie_path_, kOldFile);
+  auto store = fake::Cookies();
+  store->cookies = StoreCookies();
+  store->defer = true;
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 1\n");
+  EXPECT_TRUE(vkx::CookieSaveInProgress());
+  EXPECT_EQ(Read(cookie_path_), kOldFile);
+  // The lines go to an owner-only file beside the cookie file.
+  const std::set<std::string> during = Files();
+  ASSERT_EQ(during.size(), 3u);
+  for (const std::string& name : during) {
+    if (name == "cookies.txt" || name == "vkx.conf") continue;
+    EXPECT_EQ(name.rfind("cookies.txt.", 0), 0u) << name;
+    struct stat info {};
+    ASSERT_EQ(stat((dir_ + "/" + name).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+  }
+
+  testing::internal::CaptureStderr();
+  store->CompletePending();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cookie enumeration complete.\n");
+  EXPECT_EQ(Read(cookie_path_), kStoreFile);
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+  EXPECT_FALSE(vkx::CookieSaveInProgress());
+}
+
+TEST_F(CookieFileTest, AbandonedSaveKeepsTheOldFile) {
+  ConfigureSaving("token");
+  Write(cookie_path_, kOldFile);
+  auto store = fake::Cookies();
+  store->cookies = StoreCookies();
+  store->defer = true;
+  for (size_t visits : {size_t{0}, size_t{1}, size_t{3}}) {
+    SCOPED_TRACE(visits);
+    testing::internal::CaptureStderr();
+    vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+    ASSERT_TRUE(vkx::CookieSaveInProgress());
+    store->AbandonPending(visits);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 1\n");
+    EXPECT_FALSE(vkx::CookieSaveInProgress());
+    EXPECT_EQ(Read(cookie_path_), kOldFile);
+    EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+  }
+}
+
+TEST_F(CookieFileTest, SaveThatCannotStartKeepsTheOldFile) {
+  ConfigureSaving("token");
+  Write(cookie_path_, kOldFile);
+  fake::Cookies()->cookies = StoreCookies();
+  fake::Cookies()->start_result = false;
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 0\n");
+
+  fake::Cookies() = nullptr;
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 0\n");
+
+  EXPECT_FALSE(vkx::CookieSaveInProgress());
+  EXPECT_EQ(Read(cookie_path_), kOldFile);
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+}
+
+TEST_F(CookieFileTest, ReplacementThatFailsReportsAndLeavesNoTempFile) {
+  ConfigureSaving("token");
+  // A directory in the cookie file's place cannot be renamed over.
+  ASSERT_EQ(mkdir(cookie_path_.c_str(), 0700), 0);
+  Write(cookie_path_ + "/keep", "x");
+  fake::Cookies()->cookies = StoreCookies();
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Cannot write cookie file: " + cookie_path_ +
+                "\nCookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+  EXPECT_EQ(Read(cookie_path_ + "/keep"), "x");
+  EXPECT_FALSE(vkx::CookieSaveInProgress());
+}
+
+// Run in a child so that, as root, the save can lose the right to write.
+TEST_F(CookieFileTest, UnwritableDirectoryReportsOnceAndKeepsTheOldFile) {
+  ConfigureSaving("token");
+  Write(cookie_path_, kOldFile);
+  ASSERT_EQ(chmod(dir_.c_str(), 0500), 0);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(out[0]);
+    dup2(out[1], STDERR_FILENO);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+      std::fprintf(stderr, "cannot drop privileges\n");
+      _exit(2);
+    }
+    fake::Cookies()->cookies = StoreCookies();
+    vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+    _exit(vkx::CookieSaveInProgress() ? 3 : 0);
+  }
+  close(out[1]);
+  std::string err;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) err.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << err;
+  EXPECT_EQ(err, "Cannot write cookie file: " + cookie_path_ +
+                     "\nCookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(Read(cookie_path_), kOldFile);
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+}
+
+}  // namespace
