@@ -7,6 +7,7 @@
 #include "app/check.h"
 #include "client/client_manager.h"
 #include "cookies/cookies.h"
+#include "window/host_window.h"
 #include "window/x11_state.h"
 
 namespace vkx {
@@ -17,20 +18,9 @@ void RequestFullscreenState(long action) {
   const Window window = hostWindow;
   std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
   if (!display) return;
-  const Atom wmState = XInternAtom(display.get(), "_NET_WM_STATE", False);
+  XInternAtom(display.get(), "_NET_WM_STATE", False);
   const Atom fullscreen = XInternAtom(display.get(), "_NET_WM_STATE_FULLSCREEN", False);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = wmState;
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = action;
-  event.xclient.data.l[1] = static_cast<long>(fullscreen);
-  event.xclient.data.l[2] = 0;
-  event.xclient.data.l[3] = 1;
-  event.xclient.data.l[4] = 0;
-  XSendEvent(display.get(), RootWindow(display.get(), DefaultScreen(display.get())), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  SendNetWmState(display.get(), window, action, fullscreen, 0, 1);
   XFlush(display.get());
 }
 

@@ -38,19 +38,7 @@ std::unique_ptr<T, int (*)(void*)> XAlloc(T* (*alloc)(Args...), Args... args) {
 }
 
 void SendWmState(long action, Atom first, Atom second, bool sync) {
-  Atom wmState = XInternAtom(xDisplay, "_NET_WM_STATE", False);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = hostWindow;
-  event.xclient.message_type = wmState;
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = action;
-  event.xclient.data.l[1] = static_cast<long>(first);
-  event.xclient.data.l[2] = static_cast<long>(second);
-  event.xclient.data.l[3] = 0;
-  event.xclient.data.l[4] = 0;
-  XSendEvent(xDisplay, RootWindow(xDisplay, DefaultScreen(xDisplay)), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  SendNetWmState(xDisplay, hostWindow, action, first, second, 0);
   if (sync) {
     XSync(xDisplay, False);
     XFlush(xDisplay);
@@ -58,6 +46,22 @@ void SendWmState(long action, Atom first, Atom second, bool sync) {
 }
 
 }  // namespace
+
+void SendNetWmState(Display* display, Window window, long action, Atom first, Atom second,
+                    long source) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = action;
+  event.xclient.data.l[1] = static_cast<long>(first);
+  event.xclient.data.l[2] = static_cast<long>(second);
+  event.xclient.data.l[3] = source;
+  event.xclient.data.l[4] = 0;
+  XSendEvent(display, RootWindow(display, DefaultScreen(display)), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+}
 
 void OpenHostDisplay() {
   if (xDisplay != nullptr) return;

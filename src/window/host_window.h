@@ -15,6 +15,11 @@ void ApplyDisplayMode();
 void SetFullscreen();
 void SetMaximized();
 int OnXError(Display* display, XErrorEvent* event);
+
+// Asks the window manager, on `display`, to add (1) or remove (0) states of
+// `window`; `source` 1 says a normal application asks.
+void SendNetWmState(Display* display, Window window, long action, Atom first, Atom second,
+                    long source);
 void DestroyHostWindow();
 
 // The XPM data the icon name selects.
