@@ -1,8 +1,8 @@
 #include "config/config.h"
 
-#include <fcntl.h>
+#include "config/read_file.h"
+
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -10,28 +10,6 @@
 #include <iostream>
 
 namespace {
-
-// Reads the whole file; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  content.clear();
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      content.append(buffer, static_cast<size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      ok = false;
-      break;
-    }
-  }
-  close(fd);
-  return ok;
-}
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
 
@@ -97,7 +75,7 @@ bool Config::Reload() {
 
 void Config::ParseFile(const std::string& path) {
   std::string content;
-  if (!ReadWholeFile(path, content)) {
+  if (!ReadRegularFile(path, content)) {
     std::cerr << "Unable to open config file at path: " << path << std::endl;
     return;
   }

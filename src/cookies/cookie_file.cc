@@ -1,8 +1,9 @@
 #include "cookies/cookie_file.h"
 
+#include "config/read_file.h"
+
 #include <cctype>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <limits>
 
@@ -48,6 +49,11 @@ std::optional<engine::Cookie> ParseCookieLine(const std::string& line, std::stri
     fields.push_back(line.substr(start, tab - start));
     start = tab + 1;
   }
+  // A NUL would cut the cookie short on its way into the store.
+  if (line.find('\0') != std::string::npos) {
+    if (reason) *reason = "holds a NUL byte";
+    return std::nullopt;
+  }
   // The value may be missing (an empty value); the name may not.
   if (fields.size() < 6) {
     if (reason) *reason = "too few fields";
@@ -67,20 +73,31 @@ std::optional<engine::Cookie> ParseCookieLine(const std::string& line, std::stri
 
 std::vector<engine::Cookie> ReadCookieFile(const std::string& path) {
   std::vector<engine::Cookie> cookies;
-  std::ifstream in(path);
-  if (!in.is_open()) return cookies;
-  std::string line;
+  std::string content;
+  if (!ReadRegularFile(path, content)) return cookies;
+  // A broken file is reported, but not line by line at every navigation.
+  constexpr int kReportedLines = 5;
   int number = 0;
-  while (std::getline(in, line)) {
+  int skipped = 0;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    const std::string line = content.substr(start, end - start);
+    start = end + 1;
     ++number;
     if (line.empty() || line[0] == '#') continue;
     std::string reason;
     if (auto cookie = ParseCookieLine(line, &reason)) {
       cookies.push_back(std::move(*cookie));
-    } else {
+    } else if (++skipped <= kReportedLines) {
       std::cerr << "Skipping cookie file line " << number << " of " << path << ": " << reason
                 << std::endl;
     }
+  }
+  if (skipped > kReportedLines) {
+    std::cerr << "Skipping " << skipped - kReportedLines << " more cookie file lines of " << path
+              << std::endl;
   }
   return cookies;
 }

@@ -1,6 +1,7 @@
 #include "config/config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -201,6 +202,21 @@ TEST_F(ConfigTest, EngineSettingsFollowTheConfiguration) {
   EXPECT_EQ(defaults.cache_path, "");
   EXPECT_FALSE(defaults.persist_session_cookies);
   EXPECT_EQ(defaults.accept_language_list, "engine-default");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConfigTest, FifoIsRefusedInsteadOfBlocking) {
+  const std::string fifo = dir_ + "/fifo.conf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  setenv("VKX_CONFIG_PATH", fifo.c_str(), 1);
+  testing::internal::CaptureStderr();
+  Config config;  // would never return if it waited for a writer
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to open config file at path: " + fifo + "\n");
+  EXPECT_EQ(config.GetWidth(), 800);
+  unlink(fifo.c_str());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -225,6 +226,31 @@ TEST_F(CookieFileTest, ReadSkipsCommentsEmptyAndBrokenLinesNamingOnlyTheLine) {
     EXPECT_NE(lines[i].find(" " + std::string(numbers[i]) + " "), std::string::npos) << lines[i];
   }
   EXPECT_EQ(err.find("secret"), std::string::npos) << err;
+}
+
+TEST_F(CookieFileTest, HostileFilesNeitherBlockNorFloodTheLog) {
+  // A FIFO without a writer would block the navigation for good.
+  const std::string fifo = dir_ + "/fifo.txt";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_TRUE(vkx::ReadCookieFile(fifo).empty());
+
+  // A NUL would cut the name or value short on its way into the store, and
+  // the cookie would be saved back as another one.
+  using namespace std::string_literals;
+  std::string content = "host\tFALSE\t/\tFALSE\t0\tn\0ul\tv\t\n"s +
+                        "host\tFALSE\t/\tFALSE\t0\tgood\tv\t\n";
+  for (int i = 0; i < 1000; ++i) content += "junk line " + std::to_string(i) + "\n";
+  Write(cookie_path_, content);
+  testing::internal::CaptureStderr();
+  const std::vector<engine::Cookie> cookies = vkx::ReadCookieFile(cookie_path_);
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(cookies.size(), 1u);
+  EXPECT_EQ(cookies[0].name, "good");
+  EXPECT_NE(err.find("line 1 of " + cookie_path_ + ": holds a NUL byte"), std::string::npos) << err;
+  // Five lines name their broken line; one more counts the rest.
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 6) << err;
+  EXPECT_NE(err.find("Skipping 996 more cookie file lines of " + cookie_path_), std::string::npos)
+      << err;
 }
 
 TEST_F(CookieFileTest, MissingFileHasNoCookiesAndSaysNothing) {
