@@ -1,0 +1,111 @@
+#include "client/recovery.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_engine.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = vkx::Backoff::Clock;
+
+std::vector<long> Delays(vkx::Backoff& backoff, Clock::time_point& now, int count,
+                         Clock::duration gap) {
+  std::vector<long> delays;
+  for (int i = 0; i < count; ++i) {
+    delays.push_back(static_cast<long>(backoff.Next(now).count()));
+    now += gap;
+  }
+  return delays;
+}
+
+TEST(Backoff, DoublesToThirtySecondsAndStartsOverAfterAQuietMinute) {
+  Clock::time_point now{};
+  vkx::Backoff crash(true);
+  EXPECT_EQ(Delays(crash, now, 9, 5s),
+            (std::vector<long>{0, 1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
+  now += 60s;  // a page that stayed up for a minute
+  EXPECT_EQ(Delays(crash, now, 2, 1s), (std::vector<long>{0, 1000}));
+
+  vkx::Backoff load(false);
+  now = {};
+  EXPECT_EQ(Delays(load, now, 7, 59s), (std::vector<long>{1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+  now += 1s;  // 60 s after the last attempt
+  EXPECT_EQ(load.Next(now).count(), 1000);
+}
+
+TEST(Recovery, RetriesOnlyWhatTheNetworkOrAGatewayCausedAndStopsOnSuccess) {
+  for (int code : {engine::ERR_CONNECTION_REFUSED, engine::ERR_NAME_NOT_RESOLVED,
+                   engine::ERR_TIMED_OUT, engine::ERR_FAILED}) {
+    EXPECT_TRUE(vkx::IsRetryableLoadError(code)) << code;
+  }
+  for (int code : {engine::ERR_ABORTED, engine::ERR_BLOCKED_BY_CLIENT, engine::ERR_SSL_PROTOCOL_ERROR,
+                   engine::ERR_CERT_AUTHORITY_INVALID, engine::ERR_UNKNOWN_URL_SCHEME}) {
+    EXPECT_FALSE(vkx::IsRetryableLoadError(code)) << code;
+  }
+  EXPECT_TRUE(vkx::IsRetryableStatus(503));
+  EXPECT_FALSE(vkx::IsRetryableStatus(500));
+  EXPECT_FALSE(vkx::IsRetryableStatus(404));
+
+  fake::Log() = {};
+  Clock::time_point now{};
+  auto recovery = std::make_shared<vkx::Recovery>([&now] { return now; });
+  auto browser = std::make_shared<fake::Browser>(1);
+  testing::internal::CaptureStderr();
+  recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_ABORTED, "cancelled");
+  recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_CONNECTION_REFUSED, "refused");
+  recovery->OnLoadEnd(browser, "http://kiosk.test/", 502);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Load of http://kiosk.test/ failed (refused, error -102): trying again in 1000 ms"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("(server answered 502): trying again in 2000 ms"), std::string::npos) << err;
+  ASSERT_EQ(fake::Log().delayed.size(), 2u);
+  // Only the latest retry runs; a successful load cancels it.
+  fake::Log().delayed[0].task();
+  EXPECT_TRUE(browser->loaded.empty());
+  recovery->OnLoadEnd(browser, "http://kiosk.test/", 200);
+  fake::Log().delayed[1].task();
+  EXPECT_TRUE(browser->loaded.empty());
+
+  // The user went elsewhere: the pending retry is dropped.
+  recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_TIMED_OUT, "timed out");
+  recovery->OnLoadStart(browser, "http://elsewhere.test/");
+  fake::Log().delayed.back().task();
+  EXPECT_TRUE(browser->loaded.empty());
+  recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_TIMED_OUT, "timed out");
+  fake::Log().delayed.back().task();
+  EXPECT_EQ(browser->loaded, std::vector<std::string>{"http://kiosk.test/"});
+}
+
+TEST(Recovery, CrashReloadsAndAHangEndsTheRendererUnlessItAnswersAgain) {
+  fake::Log() = {};
+  Clock::time_point now{};
+  auto recovery = std::make_shared<vkx::Recovery>([&now] { return now; });
+  auto browser = std::make_shared<fake::Browser>(1);
+  testing::internal::CaptureStderr();
+  recovery->OnRendererTerminated(browser, engine::TerminationStatus::Crashed);
+  ASSERT_EQ(fake::Log().delayed.size(), 1u);
+  EXPECT_EQ(fake::Log().delayed[0].delay_ms, 0);
+  fake::Log().delayed[0].task();
+  EXPECT_EQ(browser->reloads, 1);
+
+  recovery->OnUnresponsive(browser);
+  EXPECT_EQ(fake::Log().delayed.back().delay_ms, vkx::Recovery::kHangGraceMs);
+  recovery->OnResponsive(browser);
+  fake::Log().delayed.back().task();
+  EXPECT_EQ(browser->terminations, 0);
+
+  recovery->OnUnresponsive(browser);
+  fake::Log().delayed.back().task();
+  EXPECT_EQ(browser->terminations, 1);
+  recovery->OnRendererTerminated(browser, engine::TerminationStatus::Killed);
+  EXPECT_EQ(fake::Log().delayed.back().delay_ms, 1000);  // the second time within a minute
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Renderer process crashed: reloading https://kiosk.test/ in 0 ms"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("Page not responding: ending its renderer"), std::string::npos) << err;
+  EXPECT_NE(err.find("Renderer process was ended: reloading https://kiosk.test/ in 1000 ms"),
+            std::string::npos) << err;
+}
+
+}  // namespace
