@@ -6,6 +6,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gdk/gdkx.h>
 
+#include <algorithm>
 #include <iostream>
 
 namespace engine::webkit {
@@ -230,6 +231,13 @@ void WebKitBrowser::ConnectSignals() {
                        return;
                      }
                      if (event != WEBKIT_LOAD_FINISHED) return;
+                     // A load that failed was no page load (a refused download, a
+                     // cancelled sign-in); the engine's error page, if any, reports
+                     // its own end.
+                     if (self->load_failed_) {
+                       self->load_failed_ = false;
+                       return;
+                     }
                      int status = 0;
                      if (WebKitWebResource* resource = webkit_web_view_get_main_resource(view)) {
                        if (WebKitURIResponse* response = webkit_web_resource_get_response(resource)) {
@@ -315,6 +323,7 @@ void WebKitBrowser::ConnectSignals() {
                    G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
                                   gpointer data) -> gboolean {
                      auto* self = Self<WebKitBrowser>(data);
+                     self->load_failed_ = true;
                      auto handler = self->client_ ? self->client_->GetLoadHandler() : nullptr;
                      if (handler && error != nullptr) {
                        handler->OnLoadError(self->shared_from_this(), Frame{uri ? uri : "", true},
@@ -374,10 +383,10 @@ void WebKitBrowser::ConnectSignals() {
                    }),
                    this);
   g_signal_connect(view_, "authenticate",
-                   G_CALLBACK(+[](WebKitWebView* view, WebKitAuthenticationRequest* request,
-                                  gpointer) -> gboolean {
-                     const gchar* uri = webkit_web_view_get_uri(view);
-                     std::cerr << "HTTP authentication refused: " << (uri ? uri : "") << std::endl;
+                   G_CALLBACK(+[](WebKitWebView*, WebKitAuthenticationRequest* request,
+                                  gpointer data) -> gboolean {
+                     std::cerr << "HTTP authentication refused: "
+                               << Self<WebKitBrowser>(data)->navigation_url_ << std::endl;
                      webkit_authentication_request_cancel(request);
                      return TRUE;
                    }),
@@ -428,6 +437,7 @@ gboolean WebKitBrowser::DecidePolicy(WebKitPolicyDecision* decision,
   const gchar* raw_uri = request ? webkit_uri_request_get_uri(request) : nullptr;
   const std::string url = raw_uri ? raw_uri : "";
   const bool user_gesture = webkit_navigation_action_is_user_gesture(action);
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) navigation_url_ = url;
 
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
     // A target=_blank link: the popup decision is the client's, and no
@@ -469,16 +479,17 @@ gboolean WebKitBrowser::HandleKeyPress(GdkEventKey* event) {
   auto handler = client_ ? client_->GetKeyboardHandler() : nullptr;
   if (!handler) return FALSE;
   const KeyEvent key = ToKeyEvent(event);
-  if (passed_key_pending_ && event->time == passed_key_time_ &&
-      event->hardware_keycode == passed_key_code_) {
-    // The page did not handle it and WebKit hands it back.
-    passed_key_pending_ = false;
+  const PassedKey press{event->time, event->hardware_keycode};
+  auto passed = std::find(passed_keys_.begin(), passed_keys_.end(), press);
+  if (passed != passed_keys_.end()) {
+    // The page did not handle it and WebKit hands it back. Keys the page
+    // handled never come back: those passed before this one are dropped.
+    passed_keys_.erase(passed_keys_.begin(), passed + 1);
     return handler->OnKeyEvent(shared_from_this(), key) ? TRUE : FALSE;
   }
   if (handler->OnPreKeyEvent(shared_from_this(), key, nullptr)) return TRUE;
-  passed_key_pending_ = true;
-  passed_key_time_ = event->time;
-  passed_key_code_ = event->hardware_keycode;
+  passed_keys_.push_back(press);
+  if (passed_keys_.size() > kPassedKeysKept) passed_keys_.pop_front();
   return FALSE;
 }
 

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -63,11 +64,18 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   unsigned long xid_ = 0;
   bool closing_ = false;
   bool notifications_blocked_ = true;
-  // The last key press let through to the page: the same press coming back
-  // is the page leaving it unhandled.
-  guint32 passed_key_time_ = 0;
-  guint16 passed_key_code_ = 0;
-  bool passed_key_pending_ = false;
+  // Key presses let through to the page, oldest first: the same press
+  // coming back is the page leaving it unhandled.
+  struct PassedKey {
+    guint32 time;
+    guint16 code;
+    bool operator==(const PassedKey&) const = default;
+  };
+  static constexpr size_t kPassedKeysKept = 64;
+  std::deque<PassedKey> passed_keys_;
+  bool load_failed_ = false;
+  // The URL of the latest navigation, for the log.
+  std::string navigation_url_;
   guint ping_timer_ = 0;
   bool ping_pending_ = false;
   bool unresponsive_ = false;
