@@ -1,10 +1,14 @@
 #include "cookies/cookies.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
+#include <ctime>
 #include <iostream>
 
 #include "app/check.h"
@@ -119,9 +123,38 @@ void SaveCookieVisitor::Finish() {
     if (!written || !closed || rename(temp_path_.c_str(), path_.c_str()) != 0) {
       std::cerr << "Cannot write cookie file: " << path_ << std::endl;
       unlink(temp_path_.c_str());
+    } else {
+      RemoveStaleTempFiles();
     }
   }
   if (completion_) completion_(data_);
+}
+
+// Saves that were killed midway leave their temporary file behind: once a
+// save has gone through, such files of this cookie file older than a minute
+// (no save takes that long) are removed.
+void SaveCookieVisitor::RemoveStaleTempFiles() const {
+  const size_t slash = path_.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+  const std::string prefix = (slash == std::string::npos ? path_ : path_.substr(slash + 1)) + ".";
+  DIR* folder = opendir(dir.c_str());
+  if (folder == nullptr) return;
+  const time_t now = time(nullptr);
+  while (dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string suffix = name.substr(prefix.size());
+    if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+      continue;
+    }
+    const std::string candidate = (slash == std::string::npos ? "" : dir) + name;
+    struct stat info {};
+    if (lstat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+        now - info.st_mtime > 60) {
+      unlink(candidate.c_str());
+    }
+  }
+  closedir(folder);
 }
 
 namespace vkx {

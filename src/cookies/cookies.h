@@ -39,6 +39,7 @@ class SaveCookieVisitor : public engine::CookieVisitor {
 
  private:
   void Finish();
+  void RemoveStaleTempFiles() const;
 
   std::string path_;
   std::string temp_path_;

@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -515,6 +516,23 @@ TEST_F(CookieFileTest, SaveOfAnEmptyStoreCompletesWithAnEmptyFile) {
             "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
   EXPECT_EQ(Read(cookie_path_), "");
   EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+}
+
+TEST_F(CookieFileTest, CompletedSaveRemovesTempFilesThatKilledSavesLeft) {
+  ConfigureSaving("token");
+  Write(cookie_path_, kOldFile);
+  const std::string stale = cookie_path_ + ".AbC123";
+  const std::string recent = cookie_path_ + ".XyZ789";  // perhaps another save under way
+  const std::string unrelated = cookie_path_ + ".bak";
+  for (const std::string& path : {stale, recent, unrelated}) Write(path, "partial");
+  const struct timespec old[2] = {{time(nullptr) - 120, 0}, {time(nullptr) - 120, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, stale.c_str(), old, 0), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, unrelated.c_str(), old, 0), 0);
+  testing::internal::CaptureStderr();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "cookies.txt.XyZ789", "cookies.txt.bak",
+                                            "vkx.conf"}));
 }
 
 TEST_F(CookieFileTest, SaveOfOnlyFilteredCookiesCompletes) {

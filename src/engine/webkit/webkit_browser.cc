@@ -304,6 +304,8 @@ void WebKitBrowser::ConnectSignals() {
                    G_CALLBACK(+[](WebKitWebView* view, gchar* uri, GTlsCertificate* certificate,
                                   GTlsCertificateFlags errors, gpointer data) -> gboolean {
                      auto* self = Self<WebKitBrowser>(data);
+                     // This load failed either way; a continued one is loaded anew.
+                     self->load_failed_ = true;
                      auto handler = self->client_ ? self->client_->GetRequestHandler() : nullptr;
                      if (!handler || certificate == nullptr) return FALSE;
                      SslInfo info;

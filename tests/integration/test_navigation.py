@@ -1,0 +1,186 @@
+"""Navigation rules: vmware-view:// URLs go to xdg-open (a stand-in here, first
+on PATH) as one argument and never load; every other navigation reads the
+configuration again, which without VKX_CONFIG_PATH says so on each one.
+
+Without VKX_CONFIG_PATH the kiosk starts on https://www.debian.org/. In a
+private mount namespace that name resolves to a loopback address of this
+test, and the test's root is in the engine's CA bundle, so the start page is
+the test's own and nothing leaves the machine."""
+
+import os
+import random
+import shutil
+import tempfile
+import time
+import unittest
+
+import harness
+from harness import (CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
+                     Response, click_at, wait_for_nth_line, wait_for_page)
+
+START_URL = "https://www.debian.org/"
+NO_CONFIG = "Environment variable VKX_CONFIG_PATH not set."
+TILES = {"injection": (200, 40, 40), "redirect": (40, 160, 40), "no_slashes": (40, 40, 200)}
+
+
+def stand_in_opener(folder):
+    """A stand-in xdg-open in folder/bin that writes its arguments
+    (NUL-separated) to folder/calls/<its PID>; returns (bin, calls)."""
+    bin_dir, calls = os.path.join(folder, "bin"), os.path.join(folder, "calls")
+    os.makedirs(bin_dir)
+    os.makedirs(calls)
+    path = os.path.join(bin_dir, "xdg-open")
+    with open(path, "w", encoding="utf-8") as out:
+        out.write("#!/bin/sh\n"
+                  f'call="{calls}/$$"\n'
+                  "printf '%s\\0' \"$@\" > \"$call.tmp\" && mv \"$call.tmp\" \"$call\"\n")
+    os.chmod(path, 0o755)
+    return bin_dir, calls
+
+
+def recorded_calls(calls):
+    """The argument lists of the stand-in's calls so far, sorted."""
+    found = []
+    for name in os.listdir(calls):
+        if name.isdigit():
+            with open(os.path.join(calls, name), "rb") as record:
+                found.append([a.decode() for a in record.read().split(b"\0")[:-1]])
+    return sorted(found)
+
+
+def zombie_children(pid):
+    """Children of pid that ended and were not reaped."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            info = harness.read_proc(int(entry))
+            if info and info.ppid == pid and info.state == "Z":
+                found.append(info)
+    return found
+
+
+class ExternalProtocolTest(KioskTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        reason = PrivateSystemFiles.unavailable_reason()
+        if reason:
+            raise unittest.SkipTest(reason)
+        super().setUpClass()
+        cls.folder = tempfile.mkdtemp(prefix="vkx-nav-")
+        try:
+            ca = CertificateAuthority(cls.folder)
+            cls.files = PrivateSystemFiles(cls.folder)
+            cls.files.trust_in_bundle(ca.root)
+            cert = ca.server("www.debian.org")
+            # Port 443 on a loopback address of our own: nobody else's server.
+            for attempt in range(5):
+                address = "127.{}.{}.{}".format(*(random.randint(1, 254) for _ in range(3)))
+                try:
+                    cls.https = HttpsServer(*cert, hostname="www.debian.org", host=address,
+                                            port=443)
+                    break
+                except OSError:
+                    if attempt == 4:
+                        raise
+            cls.files.map_host(address, "www.debian.org")
+        except BaseException:
+            shutil.rmtree(cls.folder, ignore_errors=True)
+            cls._stop_class_services()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.https.stop()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        super().tearDownClass()
+
+    def click_tile(self, name):
+        """Clicks the middle of a tile once it is on the screen."""
+        engine = self.x.kiosk_windows(self.x.find_host_window())["engine"]
+        page = self.x.geometry(engine)
+        column = list(TILES).index(name)
+        width = page.width // len(TILES)
+        middle = (page.abs_x + column * width + width // 2, page.abs_y + page.height // 2)
+        self.x.wait_for_colour((middle[0] - 20, middle[1] - 20, 40, 40), TILES[name])
+        click_at(self.x, *middle)
+
+    def test_vmware_view_urls_and_config_messages(self):
+        canary = os.path.join(self.workdir, "pwned")
+        # As the engine writes it: the space is escaped, the rest is kept.
+        injection = f"vmware-view://server/desktop?x=1&y='a%20b';$(touch${{IFS}}{canary})"
+        redirected = "vmware-view://server/redirected?via=302&q=';$(id)"
+        framed = "vmware-view://server/framed?in=iframe"
+        links = {"injection": injection.replace("%20", " "), "redirect": "/redirect",
+                 "no_slashes": "vmware-view:foo"}
+        tiles = "".join(
+            f"<a href=\"{links[name]}\" style='flex:1;background:rgb{colour}'></a>"
+            for name, colour in TILES.items())
+        self.https.page("/", "<!DOCTYPE html><html><body style='margin:0'>"
+                             "<div style='display:flex;position:fixed;inset:0'>" + tiles +
+                             f"</div><iframe src='{framed}' style='display:none'></iframe>"
+                             "</body></html>")
+        self.https.route("/redirect", Response(302, headers={"Location": redirected}))
+        bin_dir, calls = stand_in_opener(self.workdir)
+
+        kiosk = Kiosk(self.workdir, self.display, None,
+                      env={"PATH": bin_dir + os.pathsep + os.environ["PATH"]},
+                      binary=self.files.wrap(harness.kiosk_binary()))
+        self.addCleanup(kiosk.stop)
+
+        # The start page: read at start-up and again for the navigation, which
+        # goes ahead. The frame's vmware-view:// URL is handed over, not loaded.
+        wait_for_page(kiosk, 200, START_URL)
+        self.assertEqual([r.path for r in self.https.requests()], ["/"])
+        harness.wait_until(lambda: recorded_calls(calls), 10, what="the opener for the frame")
+        self.assertEqual(recorded_calls(calls), [[framed]])
+        wait_for_nth_line(kiosk, rf"^{NO_CONFIG}$", 2, "stderr")
+        self.assertEqual(kiosk.lines("stderr").count(NO_CONFIG), 2, kiosk.describe())
+
+        def step(tile, expected_calls, settle=0.7):
+            """Clicks a tile and waits for the opener's calls and a moment
+            more; returns where stdout and stderr stood before the click."""
+            out, err = len(kiosk.lines()), len(kiosk.lines("stderr"))
+            self.click_tile(tile)
+            harness.wait_until(lambda: len(recorded_calls(calls)) >= expected_calls, 10,
+                               what=f"the opener for the {tile} link")
+            time.sleep(settle)
+            self.assertEqual(len(recorded_calls(calls)), expected_calls)
+            return out, err
+
+        # One argument, byte for byte, and no shell: the canary stays unmade.
+        out, err = step("injection", 2)
+        self.assertEqual(recorded_calls(calls), sorted([[framed], [injection]]))
+        self.assertFalse(os.path.exists(canary))
+        # The page stays and the configuration is not read for it.
+        self.assertEqual([line for line in kiosk.lines()[out:] if line.startswith("Page loaded")],
+                         [])
+        self.assertNotIn(NO_CONFIG, kiosk.lines("stderr")[err:])
+
+        # A redirect to vmware-view://: the first leg is a navigation like any
+        # other, its target goes to the opener and the page stays.
+        out, err = step("redirect", 3)
+        self.assertEqual(recorded_calls(calls), sorted([[framed], [injection], [redirected]]))
+        self.assertEqual([r.path for r in self.https.requests()], ["/", "/redirect"])
+        wait_for_nth_line(kiosk, rf"^{NO_CONFIG}$", 1, "stderr", err)
+        self.assertEqual(kiosk.lines("stderr")[err:].count(NO_CONFIG), 1, kiosk.describe())
+        self.assertNotIn("Page loaded, status code: 200", kiosk.lines()[out:])
+        self.assertEqual({line for line in kiosk.lines()[out:] if line.startswith("URL: ")}
+                         - {f"URL: {START_URL}"}, set())
+
+        # The openers ran detached: none is left for the kiosk to reap.
+        self.assertEqual(zombie_children(kiosk.pid), [])
+
+        # Without "//" it is not the external protocol: an ordinary
+        # navigation (that the engine cannot load), no opener.
+        out, err = len(kiosk.lines()), len(kiosk.lines("stderr"))
+        self.click_tile("no_slashes")
+        wait_for_page(kiosk, 0, "vmware-view:foo", out)
+        wait_for_nth_line(kiosk, rf"^{NO_CONFIG}$", 1, "stderr", err)
+        time.sleep(0.5)
+        self.assertEqual(len(recorded_calls(calls)), 3, recorded_calls(calls))
+        self.assertEqual(kiosk.lines("stderr")[err:].count(NO_CONFIG), 1, kiosk.describe())
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -1,0 +1,179 @@
+"""Certificate errors: a server the engine (GnuTLS, ca-certificates.crt only)
+does not trust is checked again by the kiosk with OpenSSL, which also reads
+the hashed directory /etc/ssl/certs/; a name mismatch is refused outright;
+acceptCertError lets everything through, read again at each error.
+
+The test root lives only in a copy of /etc/ssl/certs that the kiosk sees
+through a private mount namespace: the machine's trust store is never
+touched."""
+
+import shutil
+import tempfile
+import time
+import unittest
+
+import harness
+from harness import (CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
+                     Response, wait_for_nth_line, wait_for_page)
+
+TRACE = ("ValidateCertificateChain", "ValidateWithOpenSSL")
+
+
+def validation(result):
+    """The lines of one certificate check by the kiosk."""
+    return ["ValidateCertificateChain", "ValidateWithOpenSSL",
+            f"ValidateWithOpenSSL, result: {result}"]
+
+
+# The page moves on by itself once /go names a URL: a location change, not a
+# link click. After a page that loaded through a certificate decision, a click
+# to another server that needs one sometimes ends in "Operation was cancelled"
+# inside the engine, before the kiosk is asked.
+WAITING_PAGE = """<!DOCTYPE html><html><body style='margin:0;background:#234'><script>
+(async () => {
+  for (;;) {
+    const next = (await (await fetch('/go', {cache: 'no-store'})).text()).trim();
+    if (next) { location.href = next; return; }
+    await new Promise(done => setTimeout(done, 100));
+  }
+})();
+</script></body></html>"""
+
+
+def serve_waiting_page(server):
+    server.page("/", WAITING_PAGE)
+    server.route("/go", Response(body=b"", content_type="text/plain"))
+
+
+def go(server, target):
+    """Sends the page of server on to target."""
+    server.route("/go", Response(body=target.encode(), content_type="text/plain"))
+
+
+class CertificateErrorTest(KioskTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        reason = PrivateSystemFiles.unavailable_reason()
+        if reason:
+            raise unittest.SkipTest(reason)
+        super().setUpClass()
+        cls.folder = tempfile.mkdtemp(prefix="vkx-tls-")
+        try:
+            ca = CertificateAuthority(cls.folder)
+            cls.certs = {
+                "root_signed": ca.server("localhost"),
+                "chained": ca.server("localhost", issuer=ca.intermediate()),
+                "self_signed": ca.self_signed_server("localhost"),
+                "self_signed_b": ca.self_signed_server("localhost"),
+                "wrong_name": ca.server("wrong.example"),
+            }
+            cls.files = PrivateSystemFiles(cls.folder)
+            cls.files.trust_in_directory(ca.root)
+        except BaseException:
+            shutil.rmtree(cls.folder, ignore_errors=True)
+            cls._stop_class_services()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        super().tearDownClass()
+
+    def serve(self, *names):
+        """One HTTPS server per certificate name, for this test only."""
+        servers = {}
+        for name in names:
+            servers[name] = HttpsServer(*self.certs[name])
+            self.addCleanup(servers[name].stop)
+        return servers
+
+    def start(self, url, **config):
+        kiosk = Kiosk(self.workdir, self.display,
+                      dict(url=url, enableToolbar="false", **config),
+                      binary=self.files.wrap(harness.kiosk_binary()))
+        self.addCleanup(kiosk.stop)
+        return kiosk
+
+    def assert_loaded(self, kiosk, server, start_out):
+        """The server's page loaded (status 200) after line start_out."""
+        wait_for_page(kiosk, 200, server.url("/"), start_out)
+        self.assertEqual(len(server.requests("/")), 1)
+
+    def assert_refused(self, kiosk, server, start_out):
+        """The engine's error page stands for the server's page: no HTTP
+        request came, though the engine did connect."""
+        server.wait_for_handshake_failure()
+        wait_for_page(kiosk, 0, server.url("/"), start_out)
+        self.assertEqual(server.requests(), [])
+
+    def assert_trace(self, kiosk, start_err, expected, exact=True):
+        """The certificate check's lines from stderr line start_err on are
+        expected (or begin with it, when not exact: a refused load may be
+        tried, and checked, again)."""
+        wait_for_nth_line(kiosk, r"^ValidateWithOpenSSL, result: ", 1, "stderr", start_err)
+        traced = [line for line in kiosk.lines("stderr")[start_err:] if line.startswith(TRACE)]
+        self.assertEqual(traced if exact else traced[:len(expected)], expected, kiosk.describe())
+
+    def test_root_in_hashed_directory_only(self):
+        servers = self.serve("root_signed", "chained", "self_signed")
+        for server in servers.values():
+            serve_waiting_page(server)
+        kiosk = self.start(servers["root_signed"].url("/"))
+
+        # The engine refuses the unknown root; OpenSSL finds it by its hash.
+        self.assert_loaded(kiosk, servers["root_signed"], 0)
+        self.assert_trace(kiosk, 0, validation(1))
+        # The engine's own refusal came first; only the load after the
+        # decision reached the server.
+        servers["root_signed"].wait_for_handshake_failure()
+
+        # Server certificate and intermediate from the server, root from the
+        # directory: the chain is handed to OpenSSL.
+        out, err = len(kiosk.lines()), len(kiosk.lines("stderr"))
+        go(servers["root_signed"], servers["chained"].url("/"))
+        self.assert_loaded(kiosk, servers["chained"], out)
+        self.assert_trace(kiosk, err, validation(1))
+
+        # A certificate that signs itself is in no store.
+        out, err = len(kiosk.lines()), len(kiosk.lines("stderr"))
+        go(servers["chained"], servers["self_signed"].url("/"))
+        self.assert_refused(kiosk, servers["self_signed"], out)
+        self.assert_trace(kiosk, err, validation(0), exact=False)
+        self.assertNotIn("Page loaded, status code: 200", kiosk.lines()[out:])
+
+    def test_name_mismatch_refused_without_validation(self):
+        server = self.serve("wrong_name")["wrong_name"]
+        serve_waiting_page(server)
+        kiosk = self.start(server.url("/"))
+        self.assert_refused(kiosk, server, 0)
+        self.assertNotIn("Page loaded, status code: 200", kiosk.lines())
+        # Signed by the trusted root, but for another name: OpenSSL is not asked.
+        time.sleep(0.3)  # stderr is read by a thread of its own
+        stderr = kiosk.lines("stderr")
+        self.assertEqual([line for line in stderr if line.startswith(TRACE)], [], stderr)
+
+    def test_accept_cert_error_read_at_each_error(self):
+        servers = self.serve("self_signed", "wrong_name", "self_signed_b")
+        for server in servers.values():
+            serve_waiting_page(server)
+        kiosk = self.start(servers["self_signed"].url("/"), acceptCertError="true")
+
+        self.assert_loaded(kiosk, servers["self_signed"], 0)
+        out = len(kiosk.lines())
+        go(servers["self_signed"], servers["wrong_name"].url("/"))
+        self.assert_loaded(kiosk, servers["wrong_name"], out)
+        stderr = kiosk.lines("stderr")
+        self.assertEqual([line for line in stderr if line.startswith(TRACE)], [], stderr)
+
+        # Without the key the next certificate error is decided on its merits.
+        with open(kiosk.config_path, "w", encoding="utf-8") as config:
+            config.write(f"url={servers['self_signed'].url('/')}\nenableToolbar=false\n")
+        out, err = len(kiosk.lines()), len(kiosk.lines("stderr"))
+        go(servers["wrong_name"], servers["self_signed_b"].url("/"))
+        self.assert_refused(kiosk, servers["self_signed_b"], out)
+        self.assert_trace(kiosk, err, validation(0), exact=False)
+
+
+if __name__ == "__main__":
+    harness.main()
