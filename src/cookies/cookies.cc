@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cinttypes>
 #include <ctime>
 #include <iostream>
 
@@ -31,8 +30,11 @@ void InjectCookiesFromFile(const std::string& url, const std::string& cookieFile
   std::vector<engine::Cookie> cookies = vkx::ReadCookieFile(cookieFile);
   if (cookies.empty()) return;
   std::shared_ptr<engine::CookieManager> manager = engine::CookieManager::GetGlobalManager();
+  // Each cookie's trace leaves in one write: a navigation may set many.
+  std::string trace;
   for (engine::Cookie& cookie : cookies) {
     if (vkx::IsFiltered(cookie.name, filter)) continue;
+    trace.clear();
     switch (vkx::FitCookieToHost(cookie.domain, host)) {
       case vkx::CookieFit::HostOnly:
         cookie.domain.clear();
@@ -40,24 +42,22 @@ void InjectCookiesFromFile(const std::string& url, const std::string& cookieFile
       case vkx::CookieFit::Domain:
         break;
       case vkx::CookieFit::Mismatch:
-        std::cerr << "skipping cookie. Hostname " << host << ", domain " << cookie.domain
-                  << std::endl;
+        trace = "skipping cookie. Hostname " + host + ", domain " + cookie.domain + "\n";
+        fputs(trace.c_str(), stderr);
         continue;
     }
-    fprintf(stderr, "  InjectCookiesFromFile hostname: %s\n", host.c_str());
-    fprintf(stderr, "  Name: %s\n", cookie.name.c_str());
-    fprintf(stderr, "  Value: %s\n", cookie.value.c_str());
-    fprintf(stderr, "  Domain: %s\n", cookie.domain.c_str());
-    fprintf(stderr, "  Path: %s\n", cookie.path.c_str());
-    fprintf(stderr, "  Secure: %s\n", BoolText(cookie.secure));
-    fprintf(stderr, "  HttpOnly: %s\n", BoolText(cookie.httponly));
-    fprintf(stderr, "  HasExpire: %s\n", BoolText(cookie.has_expires));
-    fprintf(stderr, "  Expire: %" PRId64 "\n", cookie.expires);
-    if (manager && manager->SetCookie(url, cookie, std::make_shared<SetCookieCallback>())) {
-      std::cerr << "SetCookie return true " << std::endl;
-    } else {
-      std::cerr << "Failed to inject cookie." << std::endl;
-    }
+    trace += "  InjectCookiesFromFile hostname: " + host + "\n";
+    trace += "  Name: " + cookie.name + "\n";
+    trace += "  Value: " + cookie.value + "\n";
+    trace += "  Domain: " + cookie.domain + "\n";
+    trace += "  Path: " + cookie.path + "\n";
+    trace += std::string("  Secure: ") + BoolText(cookie.secure) + "\n";
+    trace += std::string("  HttpOnly: ") + BoolText(cookie.httponly) + "\n";
+    trace += std::string("  HasExpire: ") + BoolText(cookie.has_expires) + "\n";
+    trace += "  Expire: " + std::to_string(cookie.expires) + "\n";
+    fwrite(trace.data(), 1, trace.size(), stderr);
+    const bool set = manager && manager->SetCookie(url, cookie, std::make_shared<SetCookieCallback>());
+    fputs(set ? "SetCookie return true \n" : "Failed to inject cookie.\n", stderr);
   }
 }
 
