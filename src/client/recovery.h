@@ -48,7 +48,7 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
 
   // How long a page may go on not answering, after the engine noticed,
   // before its renderer is ended.
-  static constexpr int kHangGraceMs = 8000;
+  static constexpr int kHangGraceMs = 5000;
 
  private:
   void ScheduleRetry(engine::BrowserPtr browser, const std::string& url, const std::string& why);

@@ -18,6 +18,19 @@ namespace {
 
 AutoHideState autoHide;
 bool autoHideStarted = false;
+guint tickTimer = 0;
+
+// The 100 ms tick runs while the toolbar is shown and while the pointer is
+// over the hidden strip. A hidden toolbar with the pointer elsewhere changes
+// nothing at a tick, so the kiosk sleeps until the pointer enters the strip.
+void StartTicking() {
+  if (!autoHideStarted || tickTimer != 0) return;
+  tickTimer = g_timeout_add(100, [](gpointer) -> gboolean {
+    if (ToolbarAutoHideTick()) return G_SOURCE_CONTINUE;
+    tickTimer = 0;
+    return G_SOURCE_REMOVE;
+  }, nullptr);
+}
 XErrorHandler previousErrorHandler = nullptr;
 
 // X errors of the kiosk's own connection are printed; the toolkit's
@@ -40,10 +53,9 @@ void SetupToolbar(bool autoHideOn) {
   BuildToolbar();
   if (autoHideOn && !autoHideStarted) {
     autoHideStarted = true;
-    g_timeout_add(100, [](gpointer) -> gboolean {
-      ToolbarAutoHideTick();
-      return G_SOURCE_CONTINUE;
-    }, nullptr);
+    // The pointer entering the strip wakes the hidden toolbar's tick.
+    XSelectInput(xDisplay, toolbarWindow, EnterWindowMask);
+    StartTicking();
   }
 }
 
@@ -105,8 +117,8 @@ void SetToolbarHidden(bool hide) {
   ResizeBrowser();
 }
 
-void ToolbarAutoHideTick() {
-  if (toolbarGtkWindow == nullptr) return;
+bool ToolbarAutoHideTick() {
+  if (toolbarGtkWindow == nullptr) return false;
   bool inStrip = false;
   if (autoHide.toolbarHidden) {
     GdkDisplay* display = gdk_display_get_default();
@@ -128,6 +140,9 @@ void ToolbarAutoHideTick() {
     case AutoHideAction::Stay:
       break;
   }
+  return !autoHide.toolbarHidden || inStrip;
 }
+
+void OnToolbarStripEntered() { StartTicking(); }
 
 void OnQuitClicked(GtkToolButton* /*button*/, gpointer /*data*/) { RequestClose(); }

@@ -13,6 +13,9 @@ void SetupToolbar(bool autoHide);
 void BuildToolbar();
 void LayoutToolbar();
 void SetToolbarHidden(bool hide);
-// One auto-hide tick (every 100 ms while auto-hide is on).
-void ToolbarAutoHideTick();
+// One auto-hide tick (every 100 ms while auto-hide has work to do); false
+// when the next tick could change nothing until the pointer enters the strip.
+bool ToolbarAutoHideTick();
+// The pointer entered the toolbar's strip.
+void OnToolbarStripEntered();
 void OnQuitClicked(GtkToolButton* button, gpointer data);

@@ -29,6 +29,9 @@ void HandleXEvent(XEvent& event) {
       printf("KeyPress: %d/%d\n", static_cast<int>(XLookupKeysym(&event.xkey, 0)),
              static_cast<int>(event.xkey.state));
       break;
+    case EnterNotify:
+      if (event.xcrossing.window == toolbarWindow) OnToolbarStripEntered();
+      break;
     case FocusIn:
       // A window manager focuses the top-level window; keys belong to the page.
       if (event.xfocus.window == hostWindow &&

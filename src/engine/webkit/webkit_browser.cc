@@ -18,8 +18,9 @@ int next_browser_id = 1;
 // How long a navigation waits at most for its cookies to be stored.
 constexpr unsigned kCookieWaitMs = 1000;
 
-// How often the renderer is asked whether it still answers.
-constexpr guint kPingIntervalMs = 2000;
+// How often the renderer is asked whether it still answers; a question
+// still open at the next one makes the page unresponsive.
+constexpr guint kPingIntervalMs = 5000;
 
 // Windows virtual-key codes, which the key policy speaks, from GDK key values.
 int WindowsKeyCode(guint keyval) {
@@ -593,7 +594,8 @@ void WebKitBrowser::StartResponsivenessChecks() {
       held, [](gpointer data) { delete static_cast<std::weak_ptr<WebKitBrowser>*>(data); });
 }
 
-// A trivial script: the renderer answers it unless its main thread is stuck.
+// A message to the web-process extension, answered on the renderer's main
+// thread: no answer means that thread is stuck. (Cheaper than a script.)
 void WebKitBrowser::Ping() {
   if (ping_pending_) {
     // Unanswered for a whole interval.
@@ -607,13 +609,15 @@ void WebKitBrowser::Ping() {
   }
   ping_pending_ = true;
   auto* held = new std::weak_ptr<WebKitBrowser>(shared_from_this());
-  webkit_web_view_evaluate_javascript(
-      view_, "0", -1, nullptr, nullptr, nullptr,
+  webkit_web_view_send_message_to_page(
+      view_, webkit_user_message_new("vkx-ping", nullptr), nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<std::weak_ptr<WebKitBrowser>> weak(
             static_cast<std::weak_ptr<WebKitBrowser>*>(data));
-        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-        if (value != nullptr) g_object_unref(value);
+        // An error (no extension, a page going away) is an answer too.
+        WebKitUserMessage* reply =
+            webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        if (reply != nullptr) g_object_unref(reply);
         auto self = weak->lock();
         if (!self) return;
         self->ping_pending_ = false;

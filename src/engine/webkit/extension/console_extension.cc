@@ -1,5 +1,5 @@
 // Web-process extension: forwards the page's console output to the UI
-// process, which has no console signal of its own.
+// process, which has no console signal of its own, and answers its pings.
 //
 // console.log and its siblings are wrapped in every frame as its window
 // object is made, so that each call is reported with the calling script's
@@ -71,7 +71,15 @@ void OnConsoleMessageSent(WebKitWebPage* page, WebKitConsoleMessage* message, gp
        webkit_console_message_get_source_id(message), webkit_console_message_get_line(message));
 }
 
+// The UI process asks now and then whether this page still answers.
+gboolean OnUserMessage(WebKitWebPage*, WebKitUserMessage* message, gpointer) {
+  if (g_strcmp0(webkit_user_message_get_name(message), "vkx-ping") != 0) return FALSE;
+  webkit_user_message_send_reply(message, webkit_user_message_new("vkx-pong", nullptr));
+  return TRUE;
+}
+
 void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  g_signal_connect(page, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessageSent), nullptr);
   G_GNUC_END_IGNORE_DEPRECATIONS
