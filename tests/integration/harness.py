@@ -745,6 +745,22 @@ class XDisplay:
 
     # Input (xdotool)
 
+    def shown_windows(self):
+        """Top-level windows that are mapped and show at least a few pixels of
+        the screen (GTK's hidden helper windows are 1x1 and off screen), less
+        tooltips (the page's own, such as a file input's)."""
+        shown = set()
+        for node in self.tree().children:
+            geometry = self.geometry(node.id)
+            if (geometry and geometry.map_state == "IsViewable" and geometry.width > 1 and
+                    geometry.height > 1 and geometry.abs_x < SCREEN_WIDTH and
+                    geometry.abs_y < SCREEN_HEIGHT and
+                    geometry.abs_x + geometry.width > 0 and geometry.abs_y + geometry.height > 0 and
+                    "_NET_WM_WINDOW_TYPE_TOOLTIP" not in
+                    (self.property_values(node.id, "_NET_WM_WINDOW_TYPE", "32a") or [])):
+                shown.add(node.id)
+        return shown
+
     def xdotool(self, *args):
         return self.run(["xdotool"] + [str(a) for a in args])
 

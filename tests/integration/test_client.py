@@ -39,23 +39,6 @@ def click(x, window, left, top):
     x.xdotool("mousemove", geometry.abs_x + left, geometry.abs_y + top, "click", 1)
 
 
-def shown_windows(x):
-    """Top-level windows that are mapped and show at least a few pixels of
-    the screen (GTK's hidden helper windows are 1x1 and off screen), less
-    tooltips (the page's own, such as a file input's)."""
-    shown = set()
-    for node in x.tree().children:
-        geometry = x.geometry(node.id)
-        if (geometry and geometry.map_state == "IsViewable" and geometry.width > 1 and
-                geometry.height > 1 and geometry.abs_x < harness.SCREEN_WIDTH and
-                geometry.abs_y < harness.SCREEN_HEIGHT and
-                geometry.abs_x + geometry.width > 0 and geometry.abs_y + geometry.height > 0 and
-                "_NET_WM_WINDOW_TYPE_TOOLTIP" not in
-                (x.property_values(node.id, "_NET_WM_WINDOW_TYPE", "32a") or [])):
-            shown.add(node.id)
-    return shown
-
-
 class ReportingTestCase(KioskTestCase):
     """Pages report to the test by POSTing JSON to /report/NAME."""
 
@@ -252,7 +235,7 @@ class LaunchTest(KioskTestCase):
         kiosk = self.start_test_kiosk(display_mode)
         host = self.x.find_host_window()
         loaded = kiosk.wait_for_line("^Page loaded")
-        shown = shown_windows(self.x)
+        shown = self.x.shown_windows()
         targets = [self.http.url("/target-blank"),
                    self.http.url("/target-open?from=script&n=2")]
         paths = []
@@ -280,7 +263,7 @@ class LaunchTest(KioskTestCase):
         self.assertEqual([line for line in kiosk.lines()[loaded.index:]
                           if line.startswith("Page loaded")], [loaded.text])
         self.assertEqual(len([line for line in kiosk.lines() if line == "Client new target: "]), 2)
-        self.assertEqual(shown_windows(self.x), shown)
+        self.assertEqual(self.x.shown_windows(), shown)
         self.assertTrue(kiosk.alive(), kiosk.describe())
 
     def test_maximized(self):
@@ -377,7 +360,7 @@ class FullscreenTest(ReportingTestCase):
         self.x.wait_for_geometry(host, lambda g: placement(g) == SCREEN,
                                  what="the host window to cover the screen")
         watch = self.watch(host)
-        shown = shown_windows(self.x)
+        shown = self.x.shown_windows()
 
         # The kiosk already covers the screen: HTML full screen changes
         # nothing, and leaving it must not leave the kiosk's full screen.
@@ -404,7 +387,7 @@ class FullscreenTest(ReportingTestCase):
                              f"URL: {target}")
 
         self.assertEqual(self.x.root_property_values("_NET_CLIENT_LIST", "32x"), [hex(host)])
-        self.assertEqual(shown_windows(self.x), shown)
+        self.assertEqual(self.x.shown_windows(), shown)
         self.assertEqual(len([line for line in kiosk.lines() if line == "Client new target: "]), 2)
         self.assertFalse([line for line in kiosk.lines() if line.startswith("INI written to:")])
         self.assertEqual(self.http.requests("/report/fullscreen-error"), [])

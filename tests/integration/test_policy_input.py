@@ -31,23 +31,6 @@ def click(x, window, left, top, button=1, modifier=None):
     x.xdotool(*args)
 
 
-def shown_windows(x):
-    """Top-level windows that are mapped and show at least a few pixels of
-    the screen (GTK's hidden helper windows are 1x1 and off screen), less
-    tooltips (the page's own, such as a file input's)."""
-    shown = set()
-    for node in x.tree().children:
-        geometry = x.geometry(node.id)
-        if (geometry and geometry.map_state == "IsViewable" and geometry.width > 1 and
-                geometry.height > 1 and geometry.abs_x < harness.SCREEN_WIDTH and
-                geometry.abs_y < harness.SCREEN_HEIGHT and
-                geometry.abs_x + geometry.width > 0 and geometry.abs_y + geometry.height > 0 and
-                "_NET_WM_WINDOW_TYPE_TOOLTIP" not in
-                (x.property_values(node.id, "_NET_WM_WINDOW_TYPE", "32a") or [])):
-            shown.add(node.id)
-    return shown
-
-
 def describe_windows(x, windows):
     """What a test failure should say about windows: geometry, override
     redirect, name and class."""
@@ -246,7 +229,7 @@ class KeyPolicyTest(KioskTestCase):
 
     def test_shortcuts_enabled(self):
         kiosk, _ = self.start(disableKbdShortcuts="false", endSessionKey="CtrlAltC")
-        shown = shown_windows(self.x)
+        shown = self.x.shown_windows()
         combos = F_KEYS + ["ctrl+b", "alt+d", "ctrl+c", "ctrl+alt+x", "ctrl+shift+i", "a"]
         start, page_keys = self.type_keys(kiosk, combos)
         lines = kiosk.lines()[start:]
@@ -256,7 +239,7 @@ class KeyPolicyTest(KioskTestCase):
         self.assertEqual(page_keys, ["F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9",
                                      "F10", "F11", "F12", "b", "d", "c", "x", "I", "a", "z"])
         # F12 and Ctrl+Shift+I got to the engine: still no inspector.
-        self.assertEqual(shown_windows(self.x), shown)
+        self.assertEqual(self.x.shown_windows(), shown)
         self.assert_ends_on(kiosk, "ctrl+alt+shift+c")
 
 
@@ -525,7 +508,7 @@ class EscapeTest(KioskTestCase):
         first = kiosk.lines().index(START_LINES[0])
         self.assertEqual(kiosk.lines()[first:first + 3], START_LINES)
         self.assertLess(first, loaded.index)
-        shown = shown_windows(self.x)
+        shown = self.x.shown_windows()
         geometry = self.x.geometry(host)
 
         def refused(name, action, stderr_line=None):
@@ -542,7 +525,7 @@ class EscapeTest(KioskTestCase):
                 time.sleep(0.5)
                 # The page's own timer still reports: it is the same document.
                 self.http.wait_for_request("/alive", after=time.monotonic(), timeout=5)
-                appeared = shown_windows(self.x) - shown
+                appeared = self.x.shown_windows() - shown
                 self.assertFalse(appeared, describe_windows(self.x, appeared))
                 for path in NAVIGATION_TARGETS:
                     self.assertEqual(self.http.requests(path), [], path)
@@ -617,7 +600,7 @@ class EscapeTest(KioskTestCase):
             line = kiosk.wait_for_line("^HTTP authentication refused: ", stream="stderr",
                                        start=err, timeout=5)
             time.sleep(0.5)
-            appeared = shown_windows(self.x) - shown
+            appeared = self.x.shown_windows() - shown
             self.assertFalse(appeared, describe_windows(self.x, appeared))
             self.assertEqual(line.text, f"HTTP authentication refused: {self.http.url('/auth')}",
                              f"(the page was {page_url})")
