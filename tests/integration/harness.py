@@ -1497,3 +1497,35 @@ def wait_for_nth_line(process, pattern, count, stream="stdout", start=0, timeout
                                      timeout=max(0.0, deadline - time.monotonic()))
         start = line.index + 1
     return line
+
+
+class PrivateFilesTestCase(KioskTestCase):
+    """A KioskTestCase whose kiosks run with private system files (trust
+    store, hosts) kept in a scratch folder for the class: prepare_files()
+    fills cls.folder; the class is skipped where no private mount namespace
+    can be made."""
+
+    folder_prefix = "vkx-private-"
+
+    @classmethod
+    def prepare_files(cls):
+        raise NotImplementedError
+
+    @classmethod
+    def setUpClass(cls):
+        reason = PrivateSystemFiles.unavailable_reason()
+        if reason:
+            raise unittest.SkipTest(reason)
+        super().setUpClass()
+        cls.folder = tempfile.mkdtemp(prefix=cls.folder_prefix)
+        try:
+            cls.prepare_files()
+        except BaseException:
+            shutil.rmtree(cls.folder, ignore_errors=True)
+            cls._stop_class_services()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        super().tearDownClass()

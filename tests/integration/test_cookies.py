@@ -14,7 +14,7 @@ import time
 import unittest
 
 import harness
-from harness import (Kiosk, KioskTestCase, PrivateSystemFiles, Response, click_at, solid_page,
+from harness import (PrivateFilesTestCase, Kiosk, KioskTestCase, PrivateSystemFiles, Response, click_at, solid_page,
                      wait_for_nth_line, wait_for_page)
 
 EPOCH_DELTA_SECONDS = 11644473600  # 1601-01-01 to 1970-01-01: the engine's expiry epoch
@@ -64,33 +64,24 @@ def contains_run(lines, run):
     return any(lines[i:i + len(run)] == run for i in range(len(lines) - len(run) + 1))
 
 
-class CookieInjectionTest(KioskTestCase):
+class CookieInjectionTest(PrivateFilesTestCase):
     """Host-only and domain cookies need names: www.kiosk.test resolves to
     127.0.0.1 for the kiosk through a hosts file in a private mount namespace."""
 
     HOST = "www.kiosk.test"
 
+    folder_prefix = "vkx-cookies-"
+
     @classmethod
     def setUpClass(cls):
-        reason = PrivateSystemFiles.unavailable_reason()
-        if reason:
-            raise unittest.SkipTest(reason)
         if not shutil.which("curl"):
             raise unittest.SkipTest("curl is not installed")
         super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="vkx-cookies-")
-        try:
-            cls.files = PrivateSystemFiles(cls.folder)
-            cls.files.map_host("127.0.0.1", cls.HOST)
-        except BaseException:
-            shutil.rmtree(cls.folder, ignore_errors=True)
-            cls._stop_class_services()
-            raise
 
     @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-        super().tearDownClass()
+    def prepare_files(cls):
+        cls.files = PrivateSystemFiles(cls.folder)
+        cls.files.map_host("127.0.0.1", cls.HOST)
 
     def url(self, path):
         return f"http://{self.HOST}:{self.http.port}{path}"

@@ -15,7 +15,7 @@ import time
 import unittest
 
 import harness
-from harness import (CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
+from harness import (PrivateFilesTestCase, CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
                      Response, click_at, wait_for_nth_line, wait_for_page)
 
 START_URL = "https://www.debian.org/"
@@ -59,40 +59,31 @@ def zombie_children(pid):
     return found
 
 
-class ExternalProtocolTest(KioskTestCase):
+class ExternalProtocolTest(PrivateFilesTestCase):
+
+    folder_prefix = "vkx-nav-"
 
     @classmethod
-    def setUpClass(cls):
-        reason = PrivateSystemFiles.unavailable_reason()
-        if reason:
-            raise unittest.SkipTest(reason)
-        super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="vkx-nav-")
-        try:
-            ca = CertificateAuthority(cls.folder)
-            cls.files = PrivateSystemFiles(cls.folder)
-            cls.files.trust_in_bundle(ca.root)
-            cert = ca.server("www.debian.org")
-            # Port 443 on a loopback address of our own: nobody else's server.
-            for attempt in range(5):
-                address = "127.{}.{}.{}".format(*(random.randint(1, 254) for _ in range(3)))
-                try:
-                    cls.https = HttpsServer(*cert, hostname="www.debian.org", host=address,
-                                            port=443)
-                    break
-                except OSError:
-                    if attempt == 4:
-                        raise
-            cls.files.map_host(address, "www.debian.org")
-        except BaseException:
-            shutil.rmtree(cls.folder, ignore_errors=True)
-            cls._stop_class_services()
-            raise
+    def prepare_files(cls):
+        ca = CertificateAuthority(cls.folder)
+        cls.files = PrivateSystemFiles(cls.folder)
+        cls.files.trust_in_bundle(ca.root)
+        cert = ca.server("www.debian.org")
+        # Port 443 on a loopback address of our own: nobody else's server.
+        for attempt in range(5):
+            address = "127.{}.{}.{}".format(*(random.randint(1, 254) for _ in range(3)))
+            try:
+                cls.https = HttpsServer(*cert, hostname="www.debian.org", host=address,
+                                        port=443)
+                break
+            except OSError:
+                if attempt == 4:
+                    raise
+        cls.files.map_host(address, "www.debian.org")
 
     @classmethod
     def tearDownClass(cls):
         cls.https.stop()
-        shutil.rmtree(cls.folder, ignore_errors=True)
         super().tearDownClass()
 
     def click_tile(self, name):

@@ -13,7 +13,7 @@ import time
 import unittest
 
 import harness
-from harness import (CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
+from harness import (PrivateFilesTestCase, CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
                      Response, wait_for_nth_line, wait_for_page)
 
 TRACE = ("ValidateCertificateChain", "ValidateWithOpenSSL")
@@ -50,35 +50,22 @@ def go(server, target):
     server.route("/go", Response(body=target.encode(), content_type="text/plain"))
 
 
-class CertificateErrorTest(KioskTestCase):
+class CertificateErrorTest(PrivateFilesTestCase):
+
+    folder_prefix = "vkx-tls-"
 
     @classmethod
-    def setUpClass(cls):
-        reason = PrivateSystemFiles.unavailable_reason()
-        if reason:
-            raise unittest.SkipTest(reason)
-        super().setUpClass()
-        cls.folder = tempfile.mkdtemp(prefix="vkx-tls-")
-        try:
-            ca = CertificateAuthority(cls.folder)
-            cls.certs = {
-                "root_signed": ca.server("localhost"),
-                "chained": ca.server("localhost", issuer=ca.intermediate()),
-                "self_signed": ca.self_signed_server("localhost"),
-                "self_signed_b": ca.self_signed_server("localhost"),
-                "wrong_name": ca.server("wrong.example"),
-            }
-            cls.files = PrivateSystemFiles(cls.folder)
-            cls.files.trust_in_directory(ca.root)
-        except BaseException:
-            shutil.rmtree(cls.folder, ignore_errors=True)
-            cls._stop_class_services()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-        super().tearDownClass()
+    def prepare_files(cls):
+        ca = CertificateAuthority(cls.folder)
+        cls.certs = {
+            "root_signed": ca.server("localhost"),
+            "chained": ca.server("localhost", issuer=ca.intermediate()),
+            "self_signed": ca.self_signed_server("localhost"),
+            "self_signed_b": ca.self_signed_server("localhost"),
+            "wrong_name": ca.server("wrong.example"),
+        }
+        cls.files = PrivateSystemFiles(cls.folder)
+        cls.files.trust_in_directory(ca.root)
 
     def serve(self, *names):
         """One HTTPS server per certificate name, for this test only."""
