@@ -28,6 +28,8 @@ class NullStore : public CookieManager {
     return true;
   }
   bool VisitAllCookies(std::shared_ptr<CookieVisitor>) override { return true; }
+  void SetChangeObserver(std::function<void()>) override {}
+  std::optional<uint64_t> StoreGeneration() override { return 0; }
 };
 }  // namespace
 std::shared_ptr<CookieManager> CookieManager::GetGlobalManager() {
@@ -35,6 +37,7 @@ std::shared_ptr<CookieManager> CookieManager::GetGlobalManager() {
   return store;
 }
 bool CurrentlyOnUiThread() { return true; }
+void PostDelayedToUiThread(std::function<void()>, int) {}
 }  // namespace engine
 
 namespace {

@@ -1,11 +1,12 @@
 #include "cookies/cookie_file.h"
 
 #include "config/read_file.h"
+#include "log/log.h"
 
 #include <cctype>
 #include <cstdint>
-#include <iostream>
 #include <limits>
+#include <string_view>
 
 namespace vkx {
 
@@ -38,11 +39,18 @@ bool ParseExpiry(const std::string& field, engine::Cookie& cookie, std::string* 
   return true;
 }
 
+constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
+
 }  // namespace
+
+bool IsCommentLine(const std::string& line) {
+  return line.empty() || (line[0] == '#' && line.rfind(kHttpOnlyPrefix, 0) != 0);
+}
 
 std::optional<engine::Cookie> ParseCookieLine(const std::string& line, std::string* reason) {
   std::vector<std::string> fields;
-  size_t start = 0;
+  const bool httponly = line.rfind(kHttpOnlyPrefix, 0) == 0;
+  size_t start = httponly ? kHttpOnlyPrefix.size() : 0;
   while (fields.size() < 7 && start <= line.size()) {
     size_t tab = line.find('\t', start);
     if (tab == std::string::npos) tab = line.size();
@@ -66,7 +74,7 @@ std::optional<engine::Cookie> ParseCookieLine(const std::string& line, std::stri
   cookie.secure = fields[3] == "TRUE";
   cookie.name = fields[5];
   cookie.value = fields[6];
-  cookie.httponly = false;
+  cookie.httponly = httponly;
   if (!ParseExpiry(fields[4], cookie, reason)) return std::nullopt;
   return cookie;
 }
@@ -86,18 +94,17 @@ std::vector<engine::Cookie> ReadCookieFile(const std::string& path) {
     const std::string line = content.substr(start, end - start);
     start = end + 1;
     ++number;
-    if (line.empty() || line[0] == '#') continue;
+    if (IsCommentLine(line)) continue;
     std::string reason;
     if (auto cookie = ParseCookieLine(line, &reason)) {
       cookies.push_back(std::move(*cookie));
     } else if (++skipped <= kReportedLines) {
-      std::cerr << "Skipping cookie file line " << number << " of " << path << ": " << reason
-                << std::endl;
+      LogError("Skipping cookie file line " + std::to_string(number) + " of " + path + ": " + reason);
     }
   }
   if (skipped > kReportedLines) {
-    std::cerr << "Skipping " << skipped - kReportedLines << " more cookie file lines of " << path
-              << std::endl;
+    LogError("Skipping " + std::to_string(skipped - kReportedLines) + " more cookie file lines of " +
+             path);
   }
   return cookies;
 }
@@ -120,6 +127,11 @@ std::string FormatCookieLine(const engine::Cookie& cookie) {
   line += cookie.value + '\t';
   line += '\n';
   return line;
+}
+
+int64_t UnixSeconds(int64_t expires) {
+  return static_cast<int64_t>((static_cast<uint64_t>(expires) - static_cast<uint64_t>(kEpochDeltaMicros)) /
+                              static_cast<uint64_t>(kMicrosPerSecond));
 }
 
 std::string HostFromUrl(const std::string& url) {

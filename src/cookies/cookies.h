@@ -1,8 +1,8 @@
 // Cookies carried across runs: injected from the cookie file before each
-// navigation, written back to it when the browser closes.
+// navigation, and written back to it as they change and when the browser
+// closes.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,41 +21,38 @@ class SetCookieCallback : public engine::SetCookieCallback {
   void OnComplete(bool success) override;
 };
 
-// Writes the store's cookies, less the filtered names, to the cookie file.
-// The lines go to a temporary file beside it (owner-only) that replaces the
-// file only once the enumeration is complete; an enumeration that never
-// completes leaves the old file as it was.
+// Gathers the store's cookies for one save. `completion` runs once with
+// every cookie when the enumeration has reached its end, `failure` once
+// with the reason when it cannot (an error, or released before its end).
 class SaveCookieVisitor : public engine::CookieVisitor {
  public:
-  using Completion = std::function<void(void*)>;
-  SaveCookieVisitor(const std::string& path, const std::string& filter, void* data,
-                    Completion completion);
+  using Completion = std::function<void(std::vector<engine::Cookie>)>;
+  using Failure = std::function<void(const std::string&)>;
+  SaveCookieVisitor(Completion completion, Failure failure);
   ~SaveCookieVisitor() override;
   SaveCookieVisitor(const SaveCookieVisitor&) = delete;
   SaveCookieVisitor& operator=(const SaveCookieVisitor&) = delete;
 
   bool Visit(const engine::Cookie& cookie, int count, int total, bool& deleteCookie) override;
   void OnVisitDone(int total) override;
+  void OnVisitFailed(const std::string& reason) override;
 
  private:
   void Finish();
-  void RemoveStaleTempFiles() const;
 
-  std::string path_;
-  std::string temp_path_;
-  FILE* file_ = nullptr;
+  std::vector<engine::Cookie> cookies_;
   Completion completion_;
-  void* data_;
-  std::vector<std::string> filter_;
+  Failure failure_;
   bool finished_ = false;
 };
 
 namespace vkx {
 
-// Starts saving the cookies when the configuration asks for it.
+// Saves the cookies when the configuration asks for it: the save at close.
 void SaveCookies(engine::BrowserPtr browser);
 
-// True from the start of a save until it has completed or been abandoned.
+// True from the start of a save until it has completed or been abandoned,
+// and while a save at close waits for one under way.
 bool CookieSaveInProgress();
 
 }  // namespace vkx

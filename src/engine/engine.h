@@ -3,8 +3,10 @@
 // (WebKitGTK) lives in engine/webkit; tests use fakes.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/types.h"
@@ -147,6 +149,8 @@ class CookieVisitor {
   virtual bool Visit(const Cookie& cookie, int count, int total, bool& deleteCookie) = 0;
   // After the enumeration has run to its end, also when the store was empty.
   virtual void OnVisitDone(int /*total*/) {}
+  // The enumeration failed after it had started: why, in plain words.
+  virtual void OnVisitFailed(const std::string& /*reason*/) {}
 };
 
 // Told once whether a cookie was stored.
@@ -168,6 +172,13 @@ class CookieManager {
                          std::shared_ptr<SetCookieCallback> callback) = 0;
   // Starts an enumeration of every cookie; false when it could not start.
   virtual bool VisitAllCookies(std::shared_ptr<CookieVisitor> visitor) = 0;
+  // `observer` runs on the UI thread after each change of the store's
+  // cookies (by a page, a response or SetCookie); an empty one stops that.
+  virtual void SetChangeObserver(std::function<void()> observer) = 0;
+  // Names the store's current life. It changes when the store was lost and
+  // started anew (its process died), taking every cookie with it; nullopt
+  // while no store is running.
+  virtual std::optional<uint64_t> StoreGeneration() = 0;
 };
 
 // Process-level engine calls. All of them run on the UI thread, except

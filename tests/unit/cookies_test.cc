@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <limits>
 #include <set>
 #include <sstream>
@@ -18,8 +19,11 @@
 
 #include "config/config.h"
 #include "cookies/cookie_file.h"
+#include "cookies/cookie_jar.h"
+#include "cookies/cookie_merge.h"
 #include "cookies/cookies.h"
 #include "fake_engine.h"
+#include "log_capture.h"
 
 namespace {
 
@@ -153,6 +157,7 @@ class CookieFileTest : public ::testing::Test {
     config_path_ = dir_ + "/vkx.conf";
     fake::Log() = {};
     fake::Cookies() = std::make_shared<fake::CookieManager>();
+    vkx::CookieJar::Instance() = vkx::CookieJar();
   }
   void TearDown() override {
     fake::Cookies() = std::make_shared<fake::CookieManager>();
@@ -195,6 +200,7 @@ class CookieFileTest : public ::testing::Test {
   std::string dir_;
   std::string cookie_path_;
   std::string config_path_;
+  LogCapture log_;
 };
 
 TEST_F(CookieFileTest, ReadSkipsCommentsEmptyAndBrokenLinesNamingOnlyTheLine) {
@@ -208,14 +214,19 @@ TEST_F(CookieFileTest, ReadSkipsCommentsEmptyAndBrokenLinesNamingOnlyTheLine) {
         "host\tFALSE\t/\tFALSE\tsoon\tbad\tsecret-in-bad-line\t\n"        // 7
         "host\tFALSE\t/\tFALSE\t99999999999999999999\tbig\tbig-secret\t\n"  // 8
         " # not a comment\n"                                              // 9
-        "host\tFALSE\t/p\tFALSE\t0\tlast\tv");                            // 10, no line feed
-  testing::internal::CaptureStderr();
+        "#HttpOnly_host\tFALSE\t/\tFALSE\t0\thttponly\th\n"            // 10
+        "host\tFALSE\t/p\tFALSE\t0\tlast\tv");                            // 11, no line feed
+  log_.TakeError();
   const std::vector<engine::Cookie> cookies = vkx::ReadCookieFile(cookie_path_);
-  const std::string err = testing::internal::GetCapturedStderr();
-  ASSERT_EQ(cookies.size(), 2u);
+  const std::string err = log_.TakeError();
+  ASSERT_EQ(cookies.size(), 3u);
   ExpectSameCookie(cookies[0], MakeCookie(".example.test", "/", true, Micros(1700000000), "SID",
                                           "first-secret"));
-  ExpectSameCookie(cookies[1], MakeCookie("host", "/p", false, 0, "last", "v"));
+  // curl's and wget's mark of an HttpOnly cookie is no comment.
+  engine::Cookie httponly = MakeCookie("host", "/", false, 0, "httponly", "h");
+  httponly.httponly = true;
+  ExpectSameCookie(cookies[1], httponly);
+  ExpectSameCookie(cookies[2], MakeCookie("host", "/p", false, 0, "last", "v"));
 
   // One line per broken line, in order, each naming its line number.
   std::vector<std::string> lines;
@@ -242,9 +253,9 @@ TEST_F(CookieFileTest, HostileFilesNeitherBlockNorFloodTheLog) {
                         "host\tFALSE\t/\tFALSE\t0\tgood\tv\t\n";
   for (int i = 0; i < 1000; ++i) content += "junk line " + std::to_string(i) + "\n";
   Write(cookie_path_, content);
-  testing::internal::CaptureStderr();
+  log_.TakeError();
   const std::vector<engine::Cookie> cookies = vkx::ReadCookieFile(cookie_path_);
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = log_.TakeError();
   ASSERT_EQ(cookies.size(), 1u);
   EXPECT_EQ(cookies[0].name, "good");
   EXPECT_NE(err.find("line 1 of " + cookie_path_ + ": holds a NUL byte"), std::string::npos) << err;
@@ -255,10 +266,10 @@ TEST_F(CookieFileTest, HostileFilesNeitherBlockNorFloodTheLog) {
 }
 
 TEST_F(CookieFileTest, MissingFileHasNoCookiesAndSaysNothing) {
-  testing::internal::CaptureStderr();
+  log_.TakeError();
   EXPECT_TRUE(vkx::ReadCookieFile(dir_ + "/missing.txt").empty());
   EXPECT_TRUE(vkx::ReadCookieFile("").empty());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(log_.TakeError(), "");
 }
 
 TEST(CookieFormat, LinesEndInTabAndLineFeedAndCutFractionalSeconds) {
@@ -384,9 +395,9 @@ TEST_F(CookieFileTest, InjectionSetsMatchingCookiesAndLogsEachDecision) {
         "other.test\tFALSE\t/\tFALSE\t0\tSESSION\tfiltered-too\t\n"
         "example.test\tFALSE\t/\tFALSE\t0\tparent\tp\n");
   const std::string url = "https://www.example.test:8443/login?next=/";
-  testing::internal::CaptureStderr();
+  log_.TakeError();
   InjectCookiesFromFile(url, cookie_path_, "token,SESSION,");
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = log_.TakeError();
 
   const engine::Cookie hostOnly = MakeCookie("", "/", true, Micros(1700000000), "SID", "host-secret");
   const engine::Cookie domain = MakeCookie(".example.test", "/app", false, 0, "lang", "de");
@@ -405,10 +416,10 @@ TEST_F(CookieFileTest, InjectionSetsMatchingCookiesAndLogsEachDecision) {
   // Each cookie has its own callback, which reports the engine's answer.
   ASSERT_TRUE(calls[0].callback && calls[1].callback);
   EXPECT_NE(calls[0].callback, calls[1].callback);
-  testing::internal::CaptureStderr();
+  log_.TakeError();
   calls[0].callback->OnComplete(true);
   calls[1].callback->OnComplete(false);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(log_.TakeError(),
             "SetCookieCallback::OnComplete success: 1\nSetCookieCallback::OnComplete success: 0\n");
 }
 
@@ -418,23 +429,23 @@ TEST_F(CookieFileTest, InjectionReportsCookiesTheStoreDidNotTake) {
       InjectionLines("host", MakeCookie("", "/", false, 0, "n", "v")) + "Failed to inject cookie.\n";
 
   fake::Cookies()->set_result = false;
-  testing::internal::CaptureStderr();
+  log_.TakeError();
   InjectCookiesFromFile("http://host/", cookie_path_, "");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+  EXPECT_EQ(log_.TakeError(), expected);
   EXPECT_EQ(fake::Cookies()->set_calls.size(), 1u);
 
   fake::Cookies() = nullptr;  // no cookie store at all
-  testing::internal::CaptureStderr();
+  log_.TakeError();
   InjectCookiesFromFile("http://host/", cookie_path_, "");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+  EXPECT_EQ(log_.TakeError(), expected);
 }
 
 TEST_F(CookieFileTest, InjectionWithoutCookiesIsSilent) {
   Write(cookie_path_, "# only a comment\n\n.example.test\tTRUE\t/\tFALSE\t0\tSID\tv\n");
-  testing::internal::CaptureStderr();
+  log_.TakeError();
   InjectCookiesFromFile("https://www.example.test/", dir_ + "/missing.txt", "");
   InjectCookiesFromFile("https://www.example.test/", cookie_path_, "SID");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(log_.TakeError(), "");
   EXPECT_TRUE(fake::Cookies()->set_calls.empty());
 }
 
@@ -458,39 +469,70 @@ std::vector<engine::Cookie> StoreCookies() {
           MakeCookie(".example.test", "/", false, 0, "token", "filtered-secret")};
 }
 
+// The store's lines, in the order of domain, path and name.
 constexpr const char* kStoreFile =
+    ".example.test\tTRUE\t/\tFALSE\t0\tSI\tnot-filtered\t\n"
     ".example.test\tTRUE\t/\tTRUE\t1700000000\tSID\ts1\t\n"
-    "www.example.test\tFALSE\t/app\tFALSE\t0\tlang\tde\t\n"
-    ".example.test\tTRUE\t/\tFALSE\t0\tSI\tnot-filtered\t\n";
+    "www.example.test\tFALSE\t/app\tFALSE\t0\tlang\tde\t\n";
 
+// A file from before: a comment and a cookie of a host this run never saw.
 constexpr const char* kOldFile = "# previous run\nhost\tFALSE\t/\tFALSE\t0\told\tkeep-me\t\n";
+
+TEST(CookieMerge, StoreFirstThenTheLinesThisRunCouldNotKnow) {
+  const int64_t now = 1800000000;
+  const std::string previous =
+      "# Netscape HTTP Cookie File\n"
+      "www.example.test\tFALSE\t/app\tFALSE\t0\tlang\told-value\t\n"  // the store holds it
+      "WWW.Example.TEST\tFALSE\t/\tFALSE\t0\tgone\tx\t\n"             // known: the site deleted it
+      "other.test\tFALSE\t/\tFALSE\t0\tother\to\n"                    // another host: kept as it is
+      "#HttpOnly_other.test\tFALSE\t/\tFALSE\t1900000000\thttp\th\n"   // curl's HttpOnly line
+      "other.test\tFALSE\t/\tFALSE\t1700000000\texpired\te\t\n"        // expired: dropped
+      "\n"
+      "not a cookie line\n"                                          // kept as a person wrote it
+      ".example.test\tTRUE\t/\tFALSE\t0\ttoken\tfile-secret\t\n";    // filtered: never the kiosk's
+  const vkx::CookieKeys known = {{"www.example.test", "/", "gone"}};
+  const std::string merged =
+      vkx::MergeCookieFile(StoreCookies(), {"token"}, previous, known, now);
+  EXPECT_EQ(merged, std::string(kStoreFile) +
+                        "# Netscape HTTP Cookie File\n"
+                        "other.test\tFALSE\t/\tFALSE\t0\tother\to\n"
+                        "#HttpOnly_other.test\tFALSE\t/\tFALSE\t1900000000\thttp\th\n"
+                        "\n"
+                        "not a cookie line\n"
+                        ".example.test\tTRUE\t/\tFALSE\t0\ttoken\tfile-secret\t\n");
+  // Merging again changes nothing, and only the order of lines is no change.
+  EXPECT_EQ(vkx::MergeCookieFile(StoreCookies(), {"token"}, merged, known, now), merged);
+  EXPECT_TRUE(vkx::SameLines("a\nb\n", "b\na\n"));
+  EXPECT_FALSE(vkx::SameLines("a\nb\n", "a\nc\n"));
+  EXPECT_FALSE(vkx::SameLines("a\n", "a\na\n"));
+}
 
 TEST_F(CookieFileTest, SaveNeedsCacheCookies) {
   ConfigureSaving("token");
   Configure("cookieFile=" + cookie_path_ + "\n");
   Write(cookie_path_, kOldFile);
   fake::Cookies()->cookies = StoreCookies();
-  testing::internal::CaptureStderr();
+  InjectCookiesFromFile("https://www.example.test/", "", "");
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  fake::Cookies()->change_observer();
+  EXPECT_EQ(log_.TakeError(), "");
   EXPECT_EQ(fake::Cookies()->visit_calls, 0);
+  EXPECT_TRUE(fake::Log().delayed.empty());
   EXPECT_FALSE(vkx::CookieSaveInProgress());
   EXPECT_EQ(Read(cookie_path_), kOldFile);
 }
 
-TEST_F(CookieFileTest, SaveWritesUnfilteredCookiesOwnerOnlyAndCompletesOnce) {
+TEST_F(CookieFileTest, SaveMergesTheStoreIntoTheFileOwnerOnlyAndCompletesOnce) {
   ConfigureSaving("token,SID2");
   Write(cookie_path_, kOldFile);
   ASSERT_EQ(chmod(cookie_path_.c_str(), 0644), 0);
   fake::Cookies()->cookies = StoreCookies();
   const mode_t oldMask = umask(0);
-  testing::internal::CaptureStderr();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  const std::string err = testing::internal::GetCapturedStderr();
   umask(oldMask);
   // The last cookie is filtered and the store also reports the end: one completion.
-  EXPECT_EQ(err, "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
-  EXPECT_EQ(Read(cookie_path_), kStoreFile);
+  EXPECT_EQ(log_.TakeError(), "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(Read(cookie_path_), std::string(kStoreFile) + kOldFile);
   struct stat info {};
   ASSERT_EQ(stat(cookie_path_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -498,29 +540,38 @@ TEST_F(CookieFileTest, SaveWritesUnfilteredCookiesOwnerOnlyAndCompletesOnce) {
   EXPECT_FALSE(vkx::CookieSaveInProgress());
 
   // What was saved is what the next run reads (whole seconds, no HttpOnly).
-  testing::internal::CaptureStderr();
   const std::vector<engine::Cookie> back = vkx::ReadCookieFile(cookie_path_);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  ASSERT_EQ(back.size(), 3u);
-  ExpectSameCookie(back[0], MakeCookie(".example.test", "/", true, Micros(1700000000), "SID", "s1"));
-  ExpectSameCookie(back[1], StoreCookies()[1]);
-  ExpectSameCookie(back[2], StoreCookies()[2]);
+  EXPECT_EQ(log_.TakeError(), "");
+  ASSERT_EQ(back.size(), 4u);
+  ExpectSameCookie(back[0], StoreCookies()[2]);
+  ExpectSameCookie(back[1], MakeCookie(".example.test", "/", true, Micros(1700000000), "SID", "s1"));
+  ExpectSameCookie(back[2], StoreCookies()[1]);
 }
 
-TEST_F(CookieFileTest, SaveOfAnEmptyStoreCompletesWithAnEmptyFile) {
+TEST_F(CookieFileTest, CookiesTheSiteDeletedAreGoneAndAnEmptyStoreCompletes) {
   ConfigureSaving("token");
-  Write(cookie_path_, kOldFile);
-  testing::internal::CaptureStderr();
+  Write(cookie_path_, std::string(kOldFile) + "www.example.test\tFALSE\t/\tFALSE\t0\tSID\tx\t\n");
+  InjectCookiesFromFile("https://www.example.test/", cookie_path_, "token");
+  // The site deleted SID: the store is empty.
+  log_.TakeError();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
-  EXPECT_EQ(Read(cookie_path_), "");
+  EXPECT_EQ(log_.TakeError(), "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(Read(cookie_path_), kOldFile);
   EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+
+  // A store started anew (its process died) has lost what was injected:
+  // the file's lines stand again.
+  Write(cookie_path_, std::string(kOldFile) + "www.example.test\tFALSE\t/\tFALSE\t0\tSID\tx\t\n");
+  InjectCookiesFromFile("https://www.example.test/", cookie_path_, "token");
+  fake::Cookies()->generation = 1;
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(Read(cookie_path_), std::string(kOldFile) + "www.example.test\tFALSE\t/\tFALSE\t0\tSID\tx\t\n");
 }
 
 TEST_F(CookieFileTest, CompletedSaveRemovesTempFilesThatKilledSavesLeft) {
   ConfigureSaving("token");
   Write(cookie_path_, kOldFile);
+  fake::Cookies()->cookies = StoreCookies();
   const std::string stale = cookie_path_ + ".AbC123";
   const std::string recent = cookie_path_ + ".XyZ789";  // perhaps another save under way
   const std::string unrelated = cookie_path_ + ".bak";
@@ -528,9 +579,7 @@ TEST_F(CookieFileTest, CompletedSaveRemovesTempFilesThatKilledSavesLeft) {
   const struct timespec old[2] = {{time(nullptr) - 120, 0}, {time(nullptr) - 120, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, stale.c_str(), old, 0), 0);
   ASSERT_EQ(utimensat(AT_FDCWD, unrelated.c_str(), old, 0), 0);
-  testing::internal::CaptureStderr();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  testing::internal::GetCapturedStderr();
   EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "cookies.txt.XyZ789", "cookies.txt.bak",
                                             "vkx.conf"}));
 }
@@ -539,10 +588,8 @@ TEST_F(CookieFileTest, SaveOfOnlyFilteredCookiesCompletes) {
   ConfigureSaving("a,b");
   fake::Cookies()->cookies = {MakeCookie("h", "/", false, 0, "a", "1"),
                               MakeCookie("h", "/", false, 0, "b", "2")};
-  testing::internal::CaptureStderr();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(log_.TakeError(), "Cookie enumeration complete.\nVisitAllCookies call returned 1\n");
   EXPECT_EQ(Read(cookie_path_), "");
 }
 
@@ -552,47 +599,115 @@ TEST_F(CookieFileTest, SaveReplacesTheFileOnlyWhenTheEnumerationEnds) {
   auto store = fake::Cookies();
   store->cookies = StoreCookies();
   store->defer = true;
-  testing::internal::CaptureStderr();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 1\n");
+  EXPECT_EQ(log_.TakeError(), "VisitAllCookies call returned 1\n");
   EXPECT_TRUE(vkx::CookieSaveInProgress());
   EXPECT_EQ(Read(cookie_path_), kOldFile);
-  // The lines go to an owner-only file beside the cookie file.
-  const std::set<std::string> during = Files();
-  ASSERT_EQ(during.size(), 3u);
-  for (const std::string& name : during) {
-    if (name == "cookies.txt" || name == "vkx.conf") continue;
-    EXPECT_EQ(name.rfind("cookies.txt.", 0), 0u) << name;
-    struct stat info {};
-    ASSERT_EQ(stat((dir_ + "/" + name).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-  }
+  EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
 
-  testing::internal::CaptureStderr();
   store->CompletePending();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cookie enumeration complete.\n");
-  EXPECT_EQ(Read(cookie_path_), kStoreFile);
+  EXPECT_EQ(log_.TakeError(), "Cookie enumeration complete.\n");
+  EXPECT_EQ(Read(cookie_path_), std::string(kStoreFile) + kOldFile);
   EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
   EXPECT_FALSE(vkx::CookieSaveInProgress());
 }
 
-TEST_F(CookieFileTest, AbandonedSaveKeepsTheOldFile) {
+// Whatever stops the store from listing all its cookies, the file stays
+// byte for byte, and one line says why.
+TEST_F(CookieFileTest, FailedListingsKeepTheOldFile) {
   ConfigureSaving("token");
   Write(cookie_path_, kOldFile);
   auto store = fake::Cookies();
   store->cookies = StoreCookies();
   store->defer = true;
-  for (size_t visits : {size_t{0}, size_t{1}, size_t{3}}) {
-    SCOPED_TRACE(visits);
-    testing::internal::CaptureStderr();
-    vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-    ASSERT_TRUE(vkx::CookieSaveInProgress());
-    store->AbandonPending(visits);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 1\n");
+  const auto expectKept = [&](const std::string& reason) {
+    EXPECT_EQ(log_.TakeError(), "VisitAllCookies call returned 1\nCookie file not saved: " + reason + "\n");
     EXPECT_FALSE(vkx::CookieSaveInProgress());
     EXPECT_EQ(Read(cookie_path_), kOldFile);
     EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
+  };
+  for (size_t visits : {size_t{0}, size_t{3}}) {
+    SCOPED_TRACE(visits);
+    vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+    ASSERT_TRUE(vkx::CookieSaveInProgress());
+    store->AbandonPending(visits);
+    expectKept("the cookie store stopped listing before its end");
   }
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  store->pending->OnVisitFailed("connection lost");
+  store->pending.reset();
+  expectKept("the cookie store could not be listed: connection lost");
+
+  // No answer in time; an answer after that is not used.
+  fake::Log().delayed.clear();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  ASSERT_EQ(fake::Log().delayed.size(), 1u);
+  EXPECT_EQ(fake::Log().delayed[0].delay_ms, 2000);
+  fake::Log().delayed[0].task();
+  expectKept("the cookie store did not answer within 2 s");
+  store->CompletePending();
+  EXPECT_EQ(Read(cookie_path_), kOldFile);
+
+  // The store's process died: before the listing, or while it ran.
+  store->generation = std::nullopt;
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  store->CompletePending();
+  expectKept("the engine's network process is not running");
+  store->generation = 1;
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  store->generation = 2;
+  store->CompletePending();
+  expectKept("the engine's network process ended during the save");
+}
+
+TEST_F(CookieFileTest, ChangesAreSavedSoonInOneSaveAtATime) {
+  ConfigureSaving("token");
+  Write(cookie_path_, kOldFile);
+  auto store = fake::Cookies();
+  InjectCookiesFromFile("https://www.example.test/", cookie_path_, "token");
+  log_.TakeError();
+  ASSERT_TRUE(store->change_observer);
+  store->cookies = StoreCookies();
+  // A burst of changes: one save, a second later, and it says nothing.
+  for (int i = 0; i < 3; ++i) store->change_observer();
+  ASSERT_EQ(fake::Log().delayed.size(), 1u);
+  EXPECT_EQ(fake::Log().delayed[0].delay_ms, 1000);
+  auto run = [] {
+    auto tasks = std::move(fake::Log().delayed);
+    fake::Log().delayed.clear();
+    for (auto& task : tasks) if (task.delay_ms == 1000) task.task();
+  };
+  run();
+  EXPECT_EQ(store->visit_calls, 1);
+  EXPECT_EQ(Read(cookie_path_), std::string(kStoreFile) + kOldFile);
+  EXPECT_EQ(log_.TakeError(), "");
+
+  // Nothing new: nothing written (the file keeps its inode).
+  struct stat before {};
+  ASSERT_EQ(stat(cookie_path_.c_str(), &before), 0);
+  store->change_observer();
+  run();
+  struct stat after {};
+  ASSERT_EQ(stat(cookie_path_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+
+  // A change during a save leads to one more save after it; so does the close.
+  store->defer = true;
+  store->change_observer();
+  run();
+  store->change_observer();
+  run();
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_EQ(store->visit_calls, 3);
+  EXPECT_TRUE(vkx::CookieSaveInProgress());
+  store->cookies.pop_back();
+  store->CompletePending();
+  EXPECT_EQ(store->visit_calls, 4);
+  EXPECT_TRUE(vkx::CookieSaveInProgress());
+  store->CompletePending();
+  EXPECT_EQ(store->visit_calls, 4);
+  EXPECT_FALSE(vkx::CookieSaveInProgress());
+  EXPECT_EQ(log_.TakeError(), "VisitAllCookies call returned 1\nCookie enumeration complete.\n");
 }
 
 TEST_F(CookieFileTest, SaveThatCannotStartKeepsTheOldFile) {
@@ -600,14 +715,13 @@ TEST_F(CookieFileTest, SaveThatCannotStartKeepsTheOldFile) {
   Write(cookie_path_, kOldFile);
   fake::Cookies()->cookies = StoreCookies();
   fake::Cookies()->start_result = false;
-  testing::internal::CaptureStderr();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 0\n");
+  EXPECT_EQ(log_.TakeError(), "VisitAllCookies call returned 0\n");
 
   fake::Cookies() = nullptr;
-  testing::internal::CaptureStderr();
+  vkx::CookieJar::Instance() = vkx::CookieJar();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "VisitAllCookies call returned 0\n");
+  EXPECT_EQ(log_.TakeError(), "VisitAllCookies call returned 0\n");
 
   EXPECT_FALSE(vkx::CookieSaveInProgress());
   EXPECT_EQ(Read(cookie_path_), kOldFile);
@@ -620,11 +734,9 @@ TEST_F(CookieFileTest, ReplacementThatFailsReportsAndLeavesNoTempFile) {
   ASSERT_EQ(mkdir(cookie_path_.c_str(), 0700), 0);
   Write(cookie_path_ + "/keep", "x");
   fake::Cookies()->cookies = StoreCookies();
-  testing::internal::CaptureStderr();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Cannot write cookie file: " + cookie_path_ +
-                "\nCookie enumeration complete.\nVisitAllCookies call returned 1\n");
+  EXPECT_EQ(log_.TakeError(), "Cannot write cookie file: " + cookie_path_ +
+                                  "\nCookie enumeration complete.\nVisitAllCookies call returned 1\n");
   EXPECT_EQ(Files(), (std::set<std::string>{"cookies.txt", "vkx.conf"}));
   EXPECT_EQ(Read(cookie_path_ + "/keep"), "x");
   EXPECT_FALSE(vkx::CookieSaveInProgress());
@@ -646,6 +758,7 @@ TEST_F(CookieFileTest, UnwritableDirectoryReportsOnceAndKeepsTheOldFile) {
       std::fprintf(stderr, "cannot drop privileges\n");
       _exit(2);
     }
+    vkx::LogRedirect toStderr(std::cout, std::cerr);
     fake::Cookies()->cookies = StoreCookies();
     vkx::SaveCookies(std::make_shared<fake::Browser>(1));
     _exit(vkx::CookieSaveInProgress() ? 3 : 0);

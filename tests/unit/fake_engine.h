@@ -81,6 +81,8 @@ class CookieManager : public engine::CookieManager {
   bool SetCookie(const std::string& url, const engine::Cookie& cookie,
                  std::shared_ptr<engine::SetCookieCallback> callback) override;
   bool VisitAllCookies(std::shared_ptr<engine::CookieVisitor> visitor) override;
+  void SetChangeObserver(std::function<void()> observer) override { change_observer = std::move(observer); }
+  std::optional<uint64_t> StoreGeneration() override { return generation; }
 
   // Runs the held enumeration to its end, then lets the visitor go.
   void CompletePending();
@@ -96,6 +98,9 @@ class CookieManager : public engine::CookieManager {
 
   std::vector<SetCall> set_calls;
   int visit_calls = 0;
+  std::function<void()> change_observer;
+  // What StoreGeneration answers: nullopt is a store whose process is gone.
+  std::optional<uint64_t> generation = 0;
   std::shared_ptr<engine::CookieVisitor> pending;
 
  private:

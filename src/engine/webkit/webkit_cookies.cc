@@ -2,12 +2,15 @@
 
 #include <libsoup/soup.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/process_table.h"
 
 namespace engine::webkit {
 
@@ -17,6 +20,20 @@ constexpr int64_t kEpochDeltaMicros = kEpochDeltaSeconds * 1000000LL;
 
 WebKitWebsiteDataManager* dataManager = nullptr;
 int pendingWrites = 0;
+std::function<void()> changeObserver;
+
+// The network process holds the store: a new one starts empty (or with
+// what a persistent store had on disk).
+struct StoreLife {
+  pid_t pid = 0;
+  uint64_t start_time = 0;
+  uint64_t generation = 0;
+};
+StoreLife storeLife;
+
+void OnCookiesChanged(WebKitCookieManager* /*manager*/, gpointer /*data*/) {
+  if (changeObserver) changeObserver();
+}
 
 struct Waiter {
   std::function<void()> task;
@@ -142,10 +159,13 @@ class CookieStore : public CookieManager {
         [](GObject* source, GAsyncResult* result, gpointer data) {
           std::unique_ptr<std::shared_ptr<CookieVisitor>> held_visitor(
               static_cast<std::shared_ptr<CookieVisitor>*>(data));
-          GError* error = nullptr;
+          g_autoptr(GError) error = nullptr;
           GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
                                                                      result, &error);
-          g_clear_error(&error);
+          if (error != nullptr) {
+            (*held_visitor)->OnVisitFailed(error->message);
+            return;
+          }
           const int total = static_cast<int>(g_list_length(list));
           int count = 0;
           bool complete = true;
@@ -163,11 +183,36 @@ class CookieStore : public CookieManager {
         held);
     return true;
   }
+
+  void SetChangeObserver(std::function<void()> observer) override {
+    changeObserver = std::move(observer);
+  }
+
+  std::optional<uint64_t> StoreGeneration() override {
+    const auto process = FindDescendant(getpid(), "WebKitNetworkPr", ReadProcessTable());
+    if (!process) return std::nullopt;
+    if (process->pid != storeLife.pid || process->start_time != storeLife.start_time) {
+      if (storeLife.pid != 0) ++storeLife.generation;
+      storeLife.pid = process->pid;
+      storeLife.start_time = process->start_time;
+    }
+    return storeLife.generation;
+  }
 };
 
 }  // namespace
 
-void SetCookieDataManager(WebKitWebsiteDataManager* manager) { dataManager = manager; }
+void SetCookieDataManager(WebKitWebsiteDataManager* manager) {
+  if (dataManager != nullptr) {
+    g_signal_handlers_disconnect_by_func(webkit_website_data_manager_get_cookie_manager(dataManager),
+                                         reinterpret_cast<gpointer>(OnCookiesChanged), nullptr);
+  }
+  dataManager = manager;
+  if (dataManager != nullptr) {
+    g_signal_connect(webkit_website_data_manager_get_cookie_manager(dataManager), "changed",
+                     G_CALLBACK(OnCookiesChanged), nullptr);
+  }
+}
 
 void WhenCookieWritesDone(std::function<void()> task, unsigned timeout_ms) {
   if (pendingWrites == 0) {

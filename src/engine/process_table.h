@@ -1,0 +1,36 @@
+// The machine's process table as /proc shows it: what the kiosk needs to
+// find and tell apart the engine's helper processes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+struct ProcessRow {
+  pid_t pid = 0;
+  pid_t ppid = 0;
+  std::string comm;
+  char state = '?';
+  // Set while the process is on its way out (the kernel's PF_EXITING).
+  bool exiting = false;
+  // Clock ticks after boot: with the pid, names one process for good.
+  uint64_t start_time = 0;
+};
+
+// One /proc/PID/stat line as a row; nullopt when it cannot be read.
+std::optional<ProcessRow> ParseStatLine(const std::string& line);
+
+// Every process of the machine.
+std::vector<ProcessRow> ReadProcessTable();
+
+// The live process below `root` (at any depth) whose command name begins
+// with `prefix`; nullopt when there is none.
+std::optional<ProcessRow> FindDescendant(pid_t root, const std::string& prefix,
+                                         const std::vector<ProcessRow>& table);
+
+}  // namespace engine
