@@ -35,18 +35,26 @@ std::optional<ProcessRow> ParseStatLine(const std::string& line) {
   return row;
 }
 
+std::optional<ProcessRow> ReadProcess(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return std::nullopt;
+  return ParseStatLine(line);
+}
+
+bool IsLive(const ProcessRow& row) { return row.state != 'Z' && row.state != 'X' && !row.exiting; }
+
 std::vector<ProcessRow> ReadProcessTable() {
   std::vector<ProcessRow> table;
   DIR* proc = opendir("/proc");
   if (proc == nullptr) return table;
   while (dirent* entry = readdir(proc)) {
     char* end = nullptr;
-    std::strtol(entry->d_name, &end, 10);
+    const long pid = std::strtol(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0') continue;
-    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    if (auto row = ParseStatLine(line)) table.push_back(std::move(*row));
+    if (auto row = ReadProcess(static_cast<pid_t>(pid))) {
+      table.push_back(std::move(*row));
+    }
   }
   closedir(proc);
   return table;
@@ -60,8 +68,7 @@ std::optional<ProcessRow> FindDescendant(pid_t root, const std::string& prefix,
     parents.pop_back();
     for (const ProcessRow& row : table) {
       if (row.ppid != parent || row.pid == root) continue;
-      const bool live = row.state != 'Z' && row.state != 'X' && !row.exiting;
-      if (live && row.comm.rfind(prefix, 0) == 0) return row;
+      if (IsLive(row) && row.comm.rfind(prefix, 0) == 0) return row;
       parents.push_back(row.pid);
     }
   }

@@ -25,6 +25,12 @@ struct ProcessRow {
 // One /proc/PID/stat line as a row; nullopt when it cannot be read.
 std::optional<ProcessRow> ParseStatLine(const std::string& line);
 
+// One process; nullopt when there is none.
+std::optional<ProcessRow> ReadProcess(pid_t pid);
+
+// Whether it is running and not on its way out.
+bool IsLive(const ProcessRow& row);
+
 // Every process of the machine.
 std::vector<ProcessRow> ReadProcessTable();
 

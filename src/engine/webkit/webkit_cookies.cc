@@ -1,6 +1,8 @@
 #include "engine/webkit/webkit_cookies.h"
 
+#include <glib-unix.h>
 #include <libsoup/soup.h>
+#include <sys/syscall.h>
 
 #include <unistd.h>
 
@@ -22,17 +24,59 @@ WebKitWebsiteDataManager* dataManager = nullptr;
 int pendingWrites = 0;
 std::function<void()> changeObserver;
 
+// How often the store is looked at for changes once WebKit no longer
+// reports them (after its network process was replaced).
+constexpr guint kLostObserverCheckSeconds = 1;
+
 // The network process holds the store: a new one starts empty (or with
-// what a persistent store had on disk).
+// what a persistent store had on disk). Its end is watched through a pidfd.
 struct StoreLife {
   pid_t pid = 0;
   uint64_t start_time = 0;
   uint64_t generation = 0;
+  int pidfd = -1;
+  guint exit_watch = 0;
+  guint check_timer = 0;
 };
 StoreLife storeLife;
 
 void OnCookiesChanged(WebKitCookieManager* /*manager*/, gpointer /*data*/) {
   if (changeObserver) changeObserver();
+}
+
+gboolean CheckForChanges(gpointer /*data*/) {
+  if (changeObserver) changeObserver();
+  return G_SOURCE_CONTINUE;
+}
+
+void StopWatchingNetworkProcess() {
+  if (storeLife.exit_watch != 0) g_source_remove(storeLife.exit_watch);
+  storeLife.exit_watch = 0;
+  if (storeLife.pidfd >= 0) close(storeLife.pidfd);
+  storeLife.pidfd = -1;
+}
+
+// The network process ended: every cookie of the store went with it. WebKit
+// starts a new one but no longer reports its changes, so from now on the
+// store is looked at every second (a save writes only what changed).
+gboolean OnNetworkProcessExit(gint /*fd*/, GIOCondition /*condition*/, gpointer /*data*/) {
+  storeLife.exit_watch = 0;  // this source ends itself
+  StopWatchingNetworkProcess();
+  storeLife.pid = 0;
+  ++storeLife.generation;
+  if (storeLife.check_timer == 0) {
+    storeLife.check_timer = g_timeout_add_seconds(kLostObserverCheckSeconds, CheckForChanges, nullptr);
+  }
+  if (changeObserver) changeObserver();
+  return G_SOURCE_REMOVE;
+}
+
+void WatchNetworkProcess(pid_t pid) {
+  StopWatchingNetworkProcess();
+  storeLife.pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (storeLife.pidfd >= 0) {
+    storeLife.exit_watch = g_unix_fd_add(storeLife.pidfd, G_IO_IN, OnNetworkProcessExit, nullptr);
+  }
 }
 
 struct Waiter {
@@ -189,12 +233,20 @@ class CookieStore : public CookieManager {
   }
 
   std::optional<uint64_t> StoreGeneration() override {
+    // Still the same process: one file to read instead of the whole table.
+    if (storeLife.pid != 0) {
+      const auto known = ReadProcess(storeLife.pid);
+      if (known && IsLive(*known) && known->start_time == storeLife.start_time) {
+        return storeLife.generation;
+      }
+    }
     const auto process = FindDescendant(getpid(), "WebKitNetworkPr", ReadProcessTable());
     if (!process) return std::nullopt;
     if (process->pid != storeLife.pid || process->start_time != storeLife.start_time) {
       if (storeLife.pid != 0) ++storeLife.generation;
       storeLife.pid = process->pid;
       storeLife.start_time = process->start_time;
+      WatchNetworkProcess(process->pid);
     }
     return storeLife.generation;
   }
@@ -203,6 +255,9 @@ class CookieStore : public CookieManager {
 }  // namespace
 
 void SetCookieDataManager(WebKitWebsiteDataManager* manager) {
+  StopWatchingNetworkProcess();
+  if (storeLife.check_timer != 0) g_source_remove(storeLife.check_timer);
+  storeLife = StoreLife();
   if (dataManager != nullptr) {
     g_signal_handlers_disconnect_by_func(webkit_website_data_manager_get_cookie_manager(dataManager),
                                          reinterpret_cast<gpointer>(OnCookiesChanged), nullptr);
