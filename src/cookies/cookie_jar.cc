@@ -78,7 +78,9 @@ void CookieJar::Watch() {
 void CookieJar::NoteInjected(const engine::Cookie& stored) { known_.insert(KeyOf(stored)); }
 
 void CookieJar::OnChanged() {
-  if (!Config::Instance().GetCacheCookies() || scheduled_) return;
+  // Without a file to write, the save at close says so once; changes do not.
+  const Config& config = Config::Instance();
+  if (!config.GetCacheCookies() || config.GetCookieFile().empty() || scheduled_) return;
   scheduled_ = true;
   engine::PostDelayedToUiThread([] {
     CookieJar& jar = Instance();

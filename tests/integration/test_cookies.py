@@ -352,6 +352,13 @@ class CookieDurabilityTest(CookieSaveCase):
         self.x.wait_for_colour((middle[0] - 20, middle[1] - 20, 40, 40), LINK_COLOUR)
         click_at(self.x, *middle)
         self.assertEqual(cookie_header(self.http.wait_for_request("/next")), {"persist": "p1"})
+        # And the file has it for the next run too.
+        time.sleep(self.SAVED_WITHIN)
+        kiosk.stop()
+        restarted = time.monotonic()
+        kiosk = self.start_kiosk({"url": self.http.url("/next"), "enableToolbar": "false",
+                                  "cacheCookies": "true", "cookieFile": self.cookie_file})
+        self.assertEqual(cookie_header(self.http.wait_for_request("/next", after=restarted)), {"persist": "p1"})
 
     def test_lines_of_unvisited_hosts_stay_and_deleted_cookies_go(self):
         other = ".other.example\tTRUE\t/\tFALSE\t0\telsewhere\te1\n"
