@@ -12,8 +12,8 @@ import select
 import time
 import unittest
 
-import harness
-from harness import KioskTestCase, Response
+import vkxtest
+from vkxtest import KioskTestCase, Response
 
 OK = Response(body=b"ok", content_type="text/plain")
 
@@ -156,7 +156,7 @@ class KeyPolicyTest(KioskTestCase):
                 if keys and keys[-1] == "z":
                     return keys
             return None
-        keys = harness.wait_until(last_report, 10, what="the page to get the last key")
+        keys = vkxtest.wait_until(last_report, 10, what="the page to get the last key")
         kiosk.wait_for_line(r"^OnKeyEvent - Ctrl: 0, Alt:0, K:90$", start=start)
         return start, [key for key in keys if key not in ("Shift", "Control", "Alt")]
 
@@ -171,8 +171,8 @@ class KeyPolicyTest(KioskTestCase):
         kiosk.wait_for_line(r"^force shutdown\.\.\.$", start=chord.index + 2)
         self.assertEqual(kiosk.wait_exit(10), -9, kiosk.describe())
         self.assertEqual(policy_lines(kiosk.lines()[start:]), pre_key_lines(combo, False))
-        if harness.become_subreaper():
-            ends = harness.wait_orphans([h.pid for h in helpers])
+        if vkxtest.become_subreaper():
+            ends = vkxtest.wait_orphans([h.pid for h in helpers])
             self.assertEqual(ends, {h.pid: ("signal", 9) for h in helpers})
 
     def test_shortcuts_disabled(self):
@@ -211,7 +211,7 @@ class KeyPolicyTest(KioskTestCase):
             start = len(kiosk.lines())
             sent = time.monotonic()
             self.x.xdotool("key", "--delay", "40", "m", "n", "o", "p")
-            harness.wait_until(lambda: any(r.t >= sent and json.loads(r.body)[-1] == "p"
+            vkxtest.wait_until(lambda: any(r.t >= sent and json.loads(r.body)[-1] == "p"
                                            for r in self.http.requests("/key")),
                                10, what="the page to get p")
             time.sleep(1.0)
@@ -497,7 +497,7 @@ class EscapeTest(KioskTestCase):
             return found[0].body.decode() if found else None
         if pump:  # the other client serves the clipboard meanwhile
             pump(10, until=look)
-        return harness.wait_until(look, 5, what=f"the page's {name} report")
+        return vkxtest.wait_until(look, 5, what=f"the page's {name} report")
 
     def test_refusals(self):
         drag_text_url = self.http.url("/drag-text")
@@ -609,4 +609,4 @@ class EscapeTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()
