@@ -1,6 +1,7 @@
 """The Xlib helper program (xhelper.cc) on one display: a window manager
 that records what clients ask of it, window-manager style messages, keys
-typed under a server grab, and geometry watches."""
+typed under a server grab, geometry watches, and another X client that owns
+a selection or drags data onto a window."""
 
 import json
 import os
@@ -51,6 +52,26 @@ class XHelper:
         text = self.x.run([self.path, "focus-keys", hex(window), *combos])
         return int(json.loads(text.strip().splitlines()[-1])["focus"], 16)
 
+    def own_selection(self, selection, offered, seconds=60.0):
+        """Starts another program's client that owns selection (such as
+        CLIPBOARD) and hands out {type name: bytes} to whoever asks; see
+        SelectionOwner."""
+        return SelectionOwner(self, selection, offered, seconds)
+
+    def drop(self, window, x, y, offered):
+        """Another program's client drags {type name: bytes} onto window at
+        root point (x, y) and drops it there even when the window does not
+        accept it, as a careless source might. Returns (the window's
+        XdndStatus data, its XdndFinished data), each None when it did not
+        come."""
+        text = self.x.run([self.path, "drop", hex(window), x, y, *_offer_arguments(offered)],
+                          timeout=15)
+        report = json.loads(text.strip().splitlines()[-1])
+        return report["status"], report["finished"]
+
+
+def _offer_arguments(offered):
+    return [item for name, data in offered.items() for item in (name, data.decode())]
 
 
 class JsonLines(ManagedProcess):
@@ -133,3 +154,18 @@ class GeometryWatch(JsonLines):
     def wait_for(self, predicate, timeout=DEFAULT_TIMEOUT):
         return self.wait_for_event(
             lambda e: e["event"] in ("geometry", "ConfigureNotify") and predicate(e), timeout)
+
+
+
+class SelectionOwner(JsonLines):
+    """xhelper own: owns a selection and serves its data, reporting each
+    type it handed the data out in."""
+
+    def __init__(self, helper, selection, offered, seconds):
+        super().__init__([helper.path, "own", selection, seconds, *_offer_arguments(offered)],
+                         env=helper.x.env, name="xhelper own")
+        self.wait_for_line('"ready"', timeout=10)
+
+    def served(self):
+        """The type names the data was handed out in so far."""
+        return [event["target"] for event in self.events("served")]
