@@ -5,6 +5,7 @@ xdotool, import) and the small Xlib helper built beside the tests.
 
 Python standard library only. Every wait has a timeout, and everything a
 test starts is stopped by PID: a test ends its own processes and nothing else.
+The benchmarks in bench/ use the process, X server and HTTP parts too.
 
   waiting       wait_until, WaitTimeout, DEFAULT_TIMEOUT
   processes     ManagedProcess (lines with time stamps), /proc, reaping
