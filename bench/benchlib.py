@@ -1,36 +1,33 @@
-"""Shared pieces of the benchmark scripts: a private Xvfb, the local test page
-server, process trees read from /proc, their memory and CPU time, and ending
-every process a script started, by PID."""
+"""Shared pieces of the benchmark scripts: the local test page server,
+process trees read from /proc, their memory and CPU time, and ending every
+process a script started, by PID. The private Xvfb, the HTTP server and the
+/proc readings come from the integration tests' package, vkxtest."""
 
+import contextlib
 import ctypes
-import http.server
 import os
 import re
-import select
 import signal
 import statistics
 import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(REPO / "tests" / "integration"))
+
+from vkxtest.processes import become_subreaper, process_table, read_proc  # noqa: E402
+from vkxtest.waiting import WaitTimeout  # noqa: E402
+from vkxtest.web import HttpServer, Response  # noqa: E402
+from vkxtest.xdisplay import Xvfb  # noqa: E402
 PAGE_SIZE = os.sysconf("SC_PAGE_SIZE")
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 # The kiosk's window in every run; its browser area is this less the toolbar.
 WIDTH, HEIGHT, TOOLBAR = 1024, 768, 40
-
-
-def become_subreaper():
-    """Orphaned engine helpers are re-parented to this script rather than to
-    init, so they stay visible, can be ended and are reaped here."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    PR_SET_CHILD_SUBREAPER = 36
-    libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
 
 
 def reap():
@@ -46,30 +43,6 @@ def reap():
 
 # --- processes ---------------------------------------------------------------
 
-def read_stat(pid):
-    """The fields of /proc/PID/stat after "(comm)", plus comm; None if gone."""
-    try:
-        line = Path(f"/proc/{pid}/stat").read_text()
-    except (FileNotFoundError, ProcessLookupError, PermissionError):
-        return None
-    open_, close = line.find("("), line.rfind(")")
-    comm = line[open_ + 1:close]
-    # rest[0] is the state (field 3), so field N is rest[N - 3].
-    return comm, line[close + 2:].split()
-
-
-def process_table():
-    table = {}
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            stat = read_stat(int(entry))
-            if stat is not None:
-                comm, rest = stat
-                # ppid (field 4), starttime (field 22)
-                table[int(entry)] = (int(rest[1]), comm, int(rest[19]))
-    return table
-
-
 class Tree:
     """A process and all its descendants, each known by (pid, starttime) so
     that a recycled PID is never taken for one of ours."""
@@ -84,18 +57,17 @@ class Tree:
             return self
         wanted = [self.root]
         while wanted:
-            parent = wanted.pop()
-            _, comm, start = table[parent]
-            self.members.setdefault(parent, (comm, start))
-            wanted.extend(pid for pid, (ppid, _, _) in table.items() if ppid == parent)
+            parent = table[wanted.pop()]
+            self.members.setdefault(parent.pid, (parent.comm, parent.start))
+            wanted.extend(pid for pid, info in table.items() if info.ppid == parent.pid)
         return self
 
     def live(self):
         """Members still running as the same process."""
         result = []
-        for pid, (comm, start) in self.members.items():
-            stat = read_stat(pid)
-            if stat is not None and int(stat[1][19]) == start and stat[1][0] != "Z":
+        for pid, (_, start) in self.members.items():
+            info = read_proc(pid)
+            if info is not None and info.start == start and info.state != "Z":
                 result.append(pid)
         return result
 
@@ -259,11 +231,10 @@ def tree_cpu(tree):
     per-thread figures are exact but end with their thread."""
     result = {}
     for pid in tree.refresh().live():
-        stat = read_stat(pid)
-        if stat is None:
+        info = read_proc(pid)
+        if info is None:
             continue
-        fields = stat[1]
-        ticks = sum(int(fields[i - 3]) for i in (14, 15, 16, 17))
+        ticks = sum(int(info.fields[i - 3]) for i in (14, 15, 16, 17))
         threads = {}
         try:
             tids = os.listdir(f"/proc/{pid}/task")
@@ -303,49 +274,6 @@ def cpu_delta(before, after):
     return result
 
 
-# --- Xvfb --------------------------------------------------------------------
-
-class Xvfb:
-    """A private X server; its display number comes back over -displayfd."""
-
-    def __init__(self, workdir, timeout=15.0):
-        read_fd, write_fd = os.pipe()
-        self.log = open(Path(workdir) / "xvfb.log", "wb")
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stdout=self.log, stderr=subprocess.STDOUT,
-            start_new_session=True)
-        os.close(write_fd)
-        text = b""
-        deadline = time.monotonic() + timeout
-        try:
-            while not text.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                if left <= 0 or not select.select([read_fd], [], [], left)[0]:
-                    raise RuntimeError("Xvfb did not report a display")
-                chunk = os.read(read_fd, 64)
-                if not chunk:
-                    raise RuntimeError("Xvfb ended before reporting a display")
-                text += chunk
-        except BaseException:
-            self.stop()
-            raise
-        finally:
-            os.close(read_fd)
-        self.display = ":" + text.decode().strip()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            os.kill(self.proc.pid, signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                os.kill(self.proc.pid, signal.SIGKILL)
-                self.proc.wait(timeout=5)
-        self.log.close()
-
-
 # --- the test page -----------------------------------------------------------
 
 PAGE = """<!DOCTYPE html>
@@ -359,64 +287,26 @@ addEventListener("load", () => fetch("/loaded" + location.search));
 """
 
 
-class PageServer:
-    """Serves the page on 127.0.0.1 (a free port) and notes when /loaded?run=ID
-    arrives. Each run has its own ID, so a late request of an earlier run never
-    counts for the current one."""
+class PageServer(HttpServer):
+    """Serves the page and notes when /loaded?run=ID arrives. Each run has
+    its own ID, so a late request of an earlier run never counts for the
+    current one."""
 
     def __init__(self):
-        self.cond = threading.Condition()
-        self.loaded = {}  # run id -> monotonic time of the /loaded request
-        owner = self
+        super().__init__()
+        self.route("/", Response(body=PAGE.encode()))
+        self.route("/loaded", Response(body=b"ok", content_type="text/plain"))
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                path, _, query = self.path.partition("?")
-                if path == "/loaded":
-                    now = time.monotonic()
-                    with owner.cond:
-                        owner.loaded.setdefault(query.removeprefix("run="), now)
-                        owner.cond.notify_all()
-                    body, kind = b"ok", "text/plain"
-                elif path == "/":
-                    body, kind = PAGE.encode(), "text/html; charset=utf-8"
-                else:
-                    self.send_error(404)
-                    return
-                self.send_response(200)
-                self.send_header("Content-Type", kind)
-                self.send_header("Content-Length", str(len(body)))
-                self.send_header("Cache-Control", "no-store")
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.server.daemon_threads = True
-        self.port = self.server.server_address[1]
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
-
-    def url(self, run_id):
-        return f"http://127.0.0.1:{self.port}/?run={run_id}"
+    def run_url(self, run_id):
+        return self.url(f"/?run={run_id}")
 
     def wait_loaded(self, run_id, timeout, alive=lambda: True):
         """Time the page of run_id reported its load event, or None on timeout
         or when `alive` says the browser has ended. Sleeps on a condition."""
-        deadline = time.monotonic() + timeout
-        with self.cond:
-            while run_id not in self.loaded:
-                left = deadline - time.monotonic()
-                if left <= 0 or not alive():
-                    return None
-                self.cond.wait(min(left, 0.5))
-            return self.loaded[run_id]
-
-    def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
+        try:
+            return self.wait_for_request(f"/loaded?run={run_id}", timeout, alive=alive).t
+        except WaitTimeout:
+            return None
 
 
 # --- the browsers under test -------------------------------------------------
@@ -523,9 +413,9 @@ def tree_ticks(pids):
     """utime+stime clock ticks of the given processes (children excluded)."""
     total = 0
     for pid in pids:
-        stat = read_stat(pid)
-        if stat is not None:
-            total += int(stat[1][11]) + int(stat[1][12])
+        info = read_proc(pid)
+        if info is not None:
+            total += int(info.fields[11]) + int(info.fields[12])
     return total
 
 
@@ -549,5 +439,17 @@ def median(values):
     return statistics.median(values) if values else float("nan")
 
 
-def scratch_dir():
-    return tempfile.TemporaryDirectory(prefix="vkx-bench-")
+@contextlib.contextmanager
+def private_display():
+    """(scratch directory, Xvfb, PageServer) for a script's runs; the server
+    and the X server are ended, the directory removed and every child that
+    ended reaped when the block is left."""
+    with tempfile.TemporaryDirectory(prefix="vkx-bench-") as scratch:
+        xvfb = Xvfb()
+        server = PageServer()
+        try:
+            yield scratch, xvfb, server
+        finally:
+            server.stop()
+            xvfb.stop()
+            reap()

@@ -25,7 +25,7 @@ TARGET = 0.05  # CPU seconds over the window
 def run_once(variant, run_id, args, xvfb, server, scratch):
     rundir = Path(scratch) / run_id
     rundir.mkdir()
-    popen = bl.launch(variant, args.build_dir, server.url(run_id), xvfb.display, rundir)
+    popen = bl.launch(variant, args.build_dir, server.run_url(run_id), xvfb.display, rundir)
     tree = bl.Tree(popen.pid)
     try:
         if server.wait_loaded(run_id, args.timeout, alive=lambda: popen.poll() is None) is None:
@@ -94,35 +94,28 @@ def main():
     if not args.no_bare:
         variants.append(bl.BARE)
     results = []
-    with bl.scratch_dir() as scratch:
-        xvfb = bl.Xvfb(scratch)
-        server = bl.PageServer()
-        try:
-            print(f"Xvfb on {xvfb.display}; load + {args.delay:g} s, then {args.window:g} s "
-                  f"measured; load average {bl.load_average()}")
-            for round_ in range(args.runs):
-                for variant in variants:
-                    r = run_once(variant, f"{round_}-{variant.tag}", args, xvfb, server, scratch)
-                    if "error" in r:
-                        print(f"[{round_}] {variant.name}: FAILED ({r['error']})\n{r['log']}",
-                              file=sys.stderr)
-                        continue
-                    # program CPU (stat) / run time (schedstat), wake-ups per second
-                    parts = ", ".join(f"{name} {v[0]:.2f}/{v[1]:.4f} s {v[2] / r['elapsed']:.1f}/s"
-                                      for name, v in sorted(r["per_program"].items()))
-                    print(f"[{round_}] {variant.name:30} CPU {r['cpu']:.2f} s  "
-                          f"(run time {r['runtime']:.4f} s, {r['wakeups_per_s']:.1f} wake-ups/s)"
-                          f"  [{parts}]  Xvfb {r['xvfb'][0]:.2f}/{r['xvfb'][1]:.4f} s "
-                          f"{r['xvfb'][2] / r['elapsed']:.1f}/s  (others {r['others']:.2f} cores)",
-                          flush=True)
-                    if r["ended"]:
-                        print(f"    ended during the window: {', '.join(r['ended'])}; "
-                              f"browser log:\n{r['log']}", flush=True)
-                    results.append(r)
-        finally:
-            server.stop()
-            xvfb.stop()
-            bl.reap()
+    with bl.private_display() as (scratch, xvfb, server):
+        print(f"Xvfb on {xvfb.display}; load + {args.delay:g} s, then {args.window:g} s "
+              f"measured; load average {bl.load_average()}")
+        for round_ in range(args.runs):
+            for variant in variants:
+                r = run_once(variant, f"{round_}-{variant.tag}", args, xvfb, server, scratch)
+                if "error" in r:
+                    print(f"[{round_}] {variant.name}: FAILED ({r['error']})\n{r['log']}",
+                          file=sys.stderr)
+                    continue
+                # program CPU (stat) / run time (schedstat), wake-ups per second
+                parts = ", ".join(f"{name} {v[0]:.2f}/{v[1]:.4f} s {v[2] / r['elapsed']:.1f}/s"
+                                  for name, v in sorted(r["per_program"].items()))
+                print(f"[{round_}] {variant.name:30} CPU {r['cpu']:.2f} s  "
+                      f"(run time {r['runtime']:.4f} s, {r['wakeups_per_s']:.1f} wake-ups/s)"
+                      f"  [{parts}]  Xvfb {r['xvfb'][0]:.2f}/{r['xvfb'][1]:.4f} s "
+                      f"{r['xvfb'][2] / r['elapsed']:.1f}/s  (others {r['others']:.2f} cores)",
+                      flush=True)
+                if r["ended"]:
+                    print(f"    ended during the window: {', '.join(r['ended'])}; "
+                          f"browser log:\n{r['log']}", flush=True)
+                results.append(r)
 
     print(f"load average at the end {bl.load_average()}")
     print(f"\nmedian over {args.window:g} s idle (target < {TARGET} CPU s for the kiosk):")

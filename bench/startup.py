@@ -27,7 +27,7 @@ TARGET = 1.10
 def run_once(variant, run_id, args, xvfb, server, scratch):
     rundir = Path(scratch) / run_id
     rundir.mkdir()
-    url = server.url(run_id)
+    url = server.run_url(run_id)
     quiet = bl.wait_for_quiet(args.quiet_below, args.quiet_wait)
     busy0, _ = bl.machine_ticks()
     xvfb0 = bl.tree_ticks([xvfb.proc.pid])
@@ -152,42 +152,35 @@ def main():
     if args.bare_software:
         variants.append(bl.BARE_SOFTWARE)
     results = []
-    with bl.scratch_dir() as scratch:
-        xvfb = bl.Xvfb(scratch)
-        server = bl.PageServer()
-        try:
-            print(f"Xvfb on {xvfb.display}, page on {server.url('ID')}, "
-                  f"load average {bl.load_average()}")
-            for round_ in range(args.warmup + args.runs):
-                measured = round_ >= args.warmup
-                shift = round_ % len(variants)
-                for variant in variants[shift:] + variants[:shift]:
-                    tag = "" if measured else " (warm-up)"
-                    for attempt in range(1 + args.retries):
-                        result = run_once(variant, f"{round_}-{variant.tag}-{attempt}",
-                                          args, xvfb, server, scratch)
-                        if "error" in result:
-                            print(f"[{round_}] {variant.name}: FAILED ({result['error']}){tag}\n"
-                                  f"{result['log']}", file=sys.stderr)
-                            break
-                        disturbed = args.max_others > 0 and result["others"] > args.max_others
-                        result["disturbed"] = disturbed
-                        again = disturbed and attempt < args.retries
-                        note = " - disturbed, again" if again else (
-                            " - disturbed, kept" if disturbed else "")
-                        print(f"[{round_}] {variant.name:28} start-up {result['startup']:.3f} s  "
-                              f"PSS {result['pss']:.1f}  unique {result['unique']:.1f}  "
-                              f"RSS {result['rss']:.1f}  USS {result['uss']:.1f} MiB  "
-                              f"({result['processes']} processes; others "
-                              f"{result['others']:.2f} cores){tag}{note}", flush=True)
-                        if not again:
-                            break
-                    if measured:
-                        results.append(result)
-        finally:
-            server.stop()
-            xvfb.stop()
-            bl.reap()
+    with bl.private_display() as (scratch, xvfb, server):
+        print(f"Xvfb on {xvfb.display}, page on {server.run_url('ID')}, "
+              f"load average {bl.load_average()}")
+        for round_ in range(args.warmup + args.runs):
+            measured = round_ >= args.warmup
+            shift = round_ % len(variants)
+            for variant in variants[shift:] + variants[:shift]:
+                tag = "" if measured else " (warm-up)"
+                for attempt in range(1 + args.retries):
+                    result = run_once(variant, f"{round_}-{variant.tag}-{attempt}",
+                                      args, xvfb, server, scratch)
+                    if "error" in result:
+                        print(f"[{round_}] {variant.name}: FAILED ({result['error']}){tag}\n"
+                              f"{result['log']}", file=sys.stderr)
+                        break
+                    disturbed = args.max_others > 0 and result["others"] > args.max_others
+                    result["disturbed"] = disturbed
+                    again = disturbed and attempt < args.retries
+                    note = " - disturbed, again" if again else (
+                        " - disturbed, kept" if disturbed else "")
+                    print(f"[{round_}] {variant.name:28} start-up {result['startup']:.3f} s  "
+                          f"PSS {result['pss']:.1f}  unique {result['unique']:.1f}  "
+                          f"RSS {result['rss']:.1f}  USS {result['uss']:.1f} MiB  "
+                          f"({result['processes']} processes; others "
+                          f"{result['others']:.2f} cores){tag}{note}", flush=True)
+                    if not again:
+                        break
+                if measured:
+                    results.append(result)
 
     print(f"load average at the end {bl.load_average()}")
     medians, verdict = summarise(results, variants, unique_ok)

@@ -9,8 +9,8 @@ import stat
 import time
 import unittest
 
-import harness
-from harness import KioskTestCase, Response
+import vkxtest
+from vkxtest import KioskTestCase, Response
 
 REPORT_JS = """
 function report(name, data) {
@@ -46,7 +46,7 @@ class ReportingTestCase(KioskTestCase):
         for name in names:
             self.http.route(f"/report/{name}", Response(body=b"ok", content_type="text/plain"))
 
-    def wait_report(self, name, timeout=harness.DEFAULT_TIMEOUT, after=0.0):
+    def wait_report(self, name, timeout=vkxtest.DEFAULT_TIMEOUT, after=0.0):
         return json.loads(self.http.wait_for_request(f"/report/{name}", timeout, after).body)
 
 
@@ -201,7 +201,7 @@ class LaunchTest(KioskTestCase):
         with open(launcher, "w") as script:
             script.write(LAUNCHER.format(out=out))
         os.chmod(launcher, 0o755)
-        kiosk = harness.Kiosk(self.workdir, self.display,
+        kiosk = vkxtest.Kiosk(self.workdir, self.display,
                               {"url": self.http.page("/", POPUP_PAGE),
                                "displayMode": display_mode, "enableToolbar": "false"},
                               {"VKX_TEST_LAUNCHER": launcher}, binary=kiosk_test_binary())
@@ -225,7 +225,7 @@ class LaunchTest(KioskTestCase):
                      if re.fullmatch(r"launched\.\d+", name)]
             return found if len(found) >= count else None
         runs = []
-        for name in harness.wait_until(look, 10, what=f"{count} launcher runs"):
+        for name in vkxtest.wait_until(look, 10, what=f"{count} launcher runs"):
             with open(os.path.join(self.workdir, name)) as record:
                 lines = record.read().splitlines()
             runs.append(lines[1:1 + int(lines[0])])
@@ -298,7 +298,7 @@ FULLSCREEN_BLANK_LINK = (60, 125)
 TARGET_BLANK_PAGE = page(box("open", 20, "window.open", tag="button",
                              attrs="onclick=\"window.open('/target-open?from=script')\""))
 TARGET_OPEN_BUTTON = (60, 45)
-SCREEN = (0, 0, harness.SCREEN_WIDTH, harness.SCREEN_HEIGHT)
+SCREEN = (0, 0, vkxtest.SCREEN_WIDTH, vkxtest.SCREEN_HEIGHT)
 
 
 def placement(geometry):
@@ -327,7 +327,7 @@ class FullscreenTest(ReportingTestCase):
                                            enableToolbar="false")
         host = self.x.find_host_window()
         kiosk.wait_for_line("^Page loaded")
-        harness.wait_until(lambda: self.x.property_values(host, "_NET_FRAME_EXTENTS", "32c"),
+        vkxtest.wait_until(lambda: self.x.property_values(host, "_NET_FRAME_EXTENTS", "32c"),
                            10, what="openbox to frame the host window")
         before = placement(self.x.geometry(host))
         self.assertNotEqual(before, SCREEN)
@@ -433,9 +433,9 @@ class TitleAndConsoleTest(KioskTestCase):
         for name in ("_NET_WM_NAME", "WM_NAME"):
             expected = title.encode("utf-8")
             try:
-                harness.wait_until(lambda: self.title_bytes(host, name) == expected, 5,
+                vkxtest.wait_until(lambda: self.title_bytes(host, name) == expected, 5,
                                    what=f"{name} = {title!r}")
-            except harness.WaitTimeout as error:
+            except vkxtest.WaitTimeout as error:
                 raise AssertionError(f"{error}; last: {self.title_bytes(host, name)!r}") from None
         self.assertEqual(self.x.property(host, "_NET_WM_NAME")[0], "UTF8_STRING")
 
@@ -464,4 +464,4 @@ class TitleAndConsoleTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

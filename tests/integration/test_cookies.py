@@ -13,8 +13,8 @@ import tempfile
 import time
 import unittest
 
-import harness
-from harness import (PrivateFilesTestCase, Kiosk, KioskTestCase, PrivateSystemFiles, Response, click_at, solid_page,
+import vkxtest as harness
+from vkxtest import (PrivateFilesTestCase, Kiosk, KioskTestCase, PrivateSystemFiles, Response, click_at, solid_page,
                      wait_for_nth_line, wait_for_page)
 
 EPOCH_DELTA_SECONDS = 11644473600  # 1601-01-01 to 1970-01-01: the engine's expiry epoch

@@ -3,8 +3,8 @@ starts, as a recording window manager sees it, and what openbox makes of it."""
 
 import time
 
-import harness
-from harness import KioskTestCase, solid_page
+import vkxtest
+from vkxtest import KioskTestCase, solid_page
 
 PAGE_COLOUR = (120, 30, 160)
 # Generous bounds around the one-second delay, for a loaded machine.
@@ -105,7 +105,7 @@ class OpenboxTest(KioskTestCase):
         kiosk.wait_for_line("^SetFullscreen$", timeout=LATEST + 2)
         self.x.wait_for_geometry(
             host, lambda g: (g.abs_x, g.abs_y, g.width, g.height) ==
-            (0, 0, harness.SCREEN_WIDTH, harness.SCREEN_HEIGHT),
+            (0, 0, vkxtest.SCREEN_WIDTH, vkxtest.SCREEN_HEIGHT),
             what="the host window to cover the screen")
         self.assertIn("_NET_WM_STATE_FULLSCREEN",
                       self.x.property_values(host, "_NET_WM_STATE", "32a") or [])
@@ -116,7 +116,7 @@ class OpenboxTest(KioskTestCase):
                                            enableAutoHide="false")
         host = self.x.find_host_window()
         kiosk.wait_for_line(r"^\d+$", timeout=LATEST + 2)
-        harness.wait_until(
+        vkxtest.wait_until(
             lambda: {"_NET_WM_STATE_MAXIMIZED_HORZ", "_NET_WM_STATE_MAXIMIZED_VERT"} <=
             set(self.x.property_values(host, "_NET_WM_STATE", "32a") or []),
             LATEST, what="the maximized state")
@@ -133,4 +133,4 @@ class OpenboxTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

@@ -15,8 +15,8 @@ import tempfile
 import time
 import unittest
 
-import harness
-from harness import Kiosk, KioskTestCase, kiosk_binary, printed_configuration
+import vkxtest
+from vkxtest import Kiosk, KioskTestCase, kiosk_binary, printed_configuration
 
 PAGE = "<!DOCTYPE html><html><head><title>hostile</title></head><body>ok</body></html>"
 PAGE_LOADED = r"^Page loaded, status code: 200$"
@@ -147,7 +147,7 @@ class HostileConfigTest(HostileInputCase):
     def assert_defaults_and_running(self, kiosk, path):
         # Reported, then the built-in defaults: the kiosk starts all the same.
         kiosk.wait_for_line(re.escape(path), stream="stderr", timeout=10)
-        kiosk.wait_for_line(re.escape(harness.CONFIG_HEADER), timeout=10)
+        kiosk.wait_for_line(re.escape(vkxtest.CONFIG_HEADER), timeout=10)
         self.x.find_host_window(timeout=20)
         self.assertIn(f"URL: {DEFAULT_URL}", printed_configuration(kiosk.lines()))
         self.assertTrue(kiosk.alive(), kiosk.describe())
@@ -262,4 +262,4 @@ class HostileCookieFileTest(HostileInputCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

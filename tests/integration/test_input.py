@@ -4,8 +4,8 @@ window, the toolbar's Quit button and auto-hide, and SIGTERM."""
 import signal
 import time
 
-import harness
-from harness import KioskTestCase, solid_page
+import vkxtest
+from vkxtest import KioskTestCase, solid_page
 
 PAGE_COLOUR = (40, 140, 90)
 SHOWN, HIDDEN = 40, 10
@@ -27,7 +27,7 @@ class KeyAndSignalTest(KioskTestCase):
         kiosk.wait_for_line(r"^KeyPress: 99/4$")  # XK_c with ControlMask
         # The kiosk hands the focus on to the page.
         windows = self.x.kiosk_windows(host)
-        harness.wait_until(lambda: self.x.focused_window() == windows["engine"], 5,
+        vkxtest.wait_until(lambda: self.x.focused_window() == windows["engine"], 5,
                            what="the focus to move to the engine's window")
 
         sent = time.monotonic()
@@ -36,8 +36,8 @@ class KeyAndSignalTest(KioskTestCase):
         self.assertGreaterEqual(shutdown.t, sent)
         self.assertEqual(kiosk.wait_exit(10), -9, kiosk.describe())
         self.assertNotIn("Close button pressed. Exiting...", kiosk.lines())
-        if harness.become_subreaper():
-            ends = harness.wait_orphans([h.pid for h in helpers])
+        if vkxtest.become_subreaper():
+            ends = vkxtest.wait_orphans([h.pid for h in helpers])
             self.assertEqual(ends, {h.pid: ("signal", 9) for h in helpers})
 
 
@@ -70,7 +70,7 @@ class ToolbarTest(KioskTestCase):
         host_geometry = self.x.geometry(host)
         # Pointer on the page, away from the top strip.
         self.x.move_pointer(host_geometry.abs_x + 300, host_geometry.abs_y + 300)
-        windows = harness.wait_until(lambda: (lambda w: w if w["engine"] else None)(
+        windows = vkxtest.wait_until(lambda: (lambda w: w if w["engine"] else None)(
             self.x.kiosk_windows(host)), 10, what="the browser and engine windows")
         watch = self.watch(windows["browser"])
         first = watch.changes()[0]
@@ -109,4 +109,4 @@ class ToolbarTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

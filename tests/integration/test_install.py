@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import Kiosk, KioskTestCase, kiosk_binary
+from vkxtest import Kiosk, KioskTestCase, kiosk_binary
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_DIR = os.environ.get("VKX_BUILD_DIR_ABS") or os.path.dirname(os.path.abspath(kiosk_binary()))

@@ -9,14 +9,11 @@ the test's own and nothing leaves the machine."""
 
 import os
 import random
-import shutil
-import tempfile
 import time
-import unittest
 
-import harness
-from harness import (PrivateFilesTestCase, CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
-                     Response, click_at, wait_for_nth_line, wait_for_page)
+import vkxtest
+from vkxtest import (CertificateAuthority, HttpsServer, Kiosk, PrivateFilesTestCase,
+                     PrivateSystemFiles, Response, click_at, wait_for_nth_line, wait_for_page)
 
 START_URL = "https://www.debian.org/"
 NO_CONFIG = "Environment variable VKX_CONFIG_PATH not set."
@@ -53,7 +50,7 @@ def zombie_children(pid):
     found = []
     for entry in os.listdir("/proc"):
         if entry.isdigit():
-            info = harness.read_proc(int(entry))
+            info = vkxtest.read_proc(int(entry))
             if info and info.ppid == pid and info.state == "Z":
                 found.append(info)
     return found
@@ -116,14 +113,14 @@ class ExternalProtocolTest(PrivateFilesTestCase):
 
         kiosk = Kiosk(self.workdir, self.display, None,
                       env={"PATH": bin_dir + os.pathsep + os.environ["PATH"]},
-                      binary=self.files.wrap(harness.kiosk_binary()))
+                      binary=self.files.wrap(vkxtest.kiosk_binary()))
         self.addCleanup(kiosk.stop)
 
         # The start page: read at start-up and again for the navigation, which
         # goes ahead. The frame's vmware-view:// URL is handed over, not loaded.
         wait_for_page(kiosk, 200, START_URL)
         self.assertEqual([r.path for r in self.https.requests()], ["/"])
-        harness.wait_until(lambda: recorded_calls(calls), 10, what="the opener for the frame")
+        vkxtest.wait_until(lambda: recorded_calls(calls), 10, what="the opener for the frame")
         self.assertEqual(recorded_calls(calls), [[framed]])
         wait_for_nth_line(kiosk, rf"^{NO_CONFIG}$", 2, "stderr")
         self.assertEqual(kiosk.lines("stderr").count(NO_CONFIG), 2, kiosk.describe())
@@ -133,7 +130,7 @@ class ExternalProtocolTest(PrivateFilesTestCase):
             more; returns where stdout and stderr stood before the click."""
             out, err = len(kiosk.lines()), len(kiosk.lines("stderr"))
             self.click_tile(tile)
-            harness.wait_until(lambda: len(recorded_calls(calls)) >= expected_calls, 10,
+            vkxtest.wait_until(lambda: len(recorded_calls(calls)) >= expected_calls, 10,
                                what=f"the opener for the {tile} link")
             time.sleep(settle)
             self.assertEqual(len(recorded_calls(calls)), expected_calls)
@@ -174,4 +171,4 @@ class ExternalProtocolTest(PrivateFilesTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

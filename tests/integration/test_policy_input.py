@@ -3,17 +3,13 @@ chord, and the ways out of the page it refuses (context menu, new tabs,
 drag and drop, file chooser, print, downloads, the clipboard of other
 programs, notifications, HTTP authentication, the inspector)."""
 
-import ctypes
-import ctypes.util
 import json
 import os
 import re
-import select
 import time
-import unittest
 
-import harness
-from harness import KioskTestCase, Response
+import vkxtest
+from vkxtest import KioskTestCase, Response
 
 OK = Response(body=b"ok", content_type="text/plain")
 
@@ -156,7 +152,7 @@ class KeyPolicyTest(KioskTestCase):
                 if keys and keys[-1] == "z":
                     return keys
             return None
-        keys = harness.wait_until(last_report, 10, what="the page to get the last key")
+        keys = vkxtest.wait_until(last_report, 10, what="the page to get the last key")
         kiosk.wait_for_line(r"^OnKeyEvent - Ctrl: 0, Alt:0, K:90$", start=start)
         return start, [key for key in keys if key not in ("Shift", "Control", "Alt")]
 
@@ -171,8 +167,8 @@ class KeyPolicyTest(KioskTestCase):
         kiosk.wait_for_line(r"^force shutdown\.\.\.$", start=chord.index + 2)
         self.assertEqual(kiosk.wait_exit(10), -9, kiosk.describe())
         self.assertEqual(policy_lines(kiosk.lines()[start:]), pre_key_lines(combo, False))
-        if harness.become_subreaper():
-            ends = harness.wait_orphans([h.pid for h in helpers])
+        if vkxtest.become_subreaper():
+            ends = vkxtest.wait_orphans([h.pid for h in helpers])
             self.assertEqual(ends, {h.pid: ("signal", 9) for h in helpers})
 
     def test_shortcuts_disabled(self):
@@ -211,7 +207,7 @@ class KeyPolicyTest(KioskTestCase):
             start = len(kiosk.lines())
             sent = time.monotonic()
             self.x.xdotool("key", "--delay", "40", "m", "n", "o", "p")
-            harness.wait_until(lambda: any(r.t >= sent and json.loads(r.body)[-1] == "p"
+            vkxtest.wait_until(lambda: any(r.t >= sent and json.loads(r.body)[-1] == "p"
                                            for r in self.http.requests("/key")),
                                10, what="the page to get p")
             time.sleep(1.0)
@@ -241,164 +237,6 @@ class KeyPolicyTest(KioskTestCase):
         # F12 and Ctrl+Shift+I got to the engine: still no inspector.
         self.assertEqual(self.x.shown_windows(), shown)
         self.assert_ends_on(kiosk, "ctrl+alt+shift+c")
-
-
-# --------------------------------------------------------------------------
-# Another X client: clipboard owner and drag source
-
-class _ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-
-class _SelectionRequest(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                ("owner", ctypes.c_ulong), ("requestor", ctypes.c_ulong),
-                ("selection", ctypes.c_ulong), ("target", ctypes.c_ulong),
-                ("property", ctypes.c_ulong), ("time", ctypes.c_ulong)]
-
-
-class _Selection(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                ("requestor", ctypes.c_ulong), ("selection", ctypes.c_ulong),
-                ("target", ctypes.c_ulong), ("property", ctypes.c_ulong),
-                ("time", ctypes.c_ulong)]
-
-
-class _Event(ctypes.Union):
-    _fields_ = [("type", ctypes.c_int), ("xclient", _ClientMessage),
-                ("xselectionrequest", _SelectionRequest), ("xselection", _Selection),
-                ("pad", ctypes.c_long * 24)]
-
-
-_CLIENT_MESSAGE, _SELECTION_REQUEST, _SELECTION_NOTIFY = 33, 30, 31
-
-
-class OtherClient:
-    """Another X client, through Xlib with ctypes: it owns a selection
-    (CLIPBOARD, or XdndSelection for a drag) and serves its data in the
-    types it offers, and drags onto other clients' windows (XDND)."""
-
-    def __init__(self, display):
-        name = ctypes.util.find_library("X11")
-        if not name:
-            raise unittest.SkipTest("libX11 not found")
-        self.xlib = xlib = ctypes.CDLL(name)
-        xlib.XOpenDisplay.restype = ctypes.c_void_p
-        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        xlib.XDefaultRootWindow.restype = ctypes.c_ulong
-        xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        xlib.XCreateSimpleWindow.restype = ctypes.c_ulong
-        xlib.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + \
-            [ctypes.c_int] * 2 + [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
-        xlib.XInternAtom.restype = ctypes.c_ulong
-        xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        xlib.XSetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
-                                            ctypes.c_ulong]
-        xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                    ctypes.c_void_p]
-        xlib.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
-                                         ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                         ctypes.c_void_p, ctypes.c_int]
-        for function in ("XFlush", "XPending", "XConnectionNumber", "XCloseDisplay"):
-            getattr(xlib, function).argtypes = [ctypes.c_void_p]
-        xlib.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
-        self.dpy = xlib.XOpenDisplay(display.encode())
-        if not self.dpy:
-            raise RuntimeError(f"cannot open display {display}")
-        root = xlib.XDefaultRootWindow(self.dpy)
-        self.window = xlib.XCreateSimpleWindow(self.dpy, root, 0, 0, 1, 1, 0, 0, 0)
-        self.offered = {}  # atom -> bytes
-        self.served = []  # the type names the data was asked for in
-
-    def close(self):
-        self.xlib.XCloseDisplay(self.dpy)
-
-    def atom(self, name):
-        return self.xlib.XInternAtom(self.dpy, name.encode(), 0)
-
-    def own(self, selection, offered):
-        """Owns selection, offering {type name: bytes}."""
-        self.offered = {self.atom(name): data for name, data in offered.items()}
-        self.names = {self.atom(name): name for name in offered}
-        self.xlib.XSetSelectionOwner(self.dpy, self.atom(selection), self.window, 0)
-        self.xlib.XFlush(self.dpy)
-
-    def send(self, target, kind, *data):
-        event = _Event()
-        event.xclient.type = _CLIENT_MESSAGE
-        event.xclient.window = target
-        event.xclient.message_type = self.atom(kind)
-        event.xclient.format = 32
-        for i, value in enumerate(data):
-            event.xclient.data[i] = value
-        self.xlib.XSendEvent(self.dpy, target, 0, 0, ctypes.byref(event))
-        self.xlib.XFlush(self.dpy)
-
-    def _serve(self, request):
-        targets = self.atom("TARGETS")
-        prop = request.property
-        if request.target == targets:
-            atoms = (ctypes.c_ulong * (len(self.offered) + 1))(targets, *self.offered)
-            self.xlib.XChangeProperty(self.dpy, request.requestor, prop, self.atom("ATOM"), 32, 0,
-                                      atoms, len(atoms))
-        elif request.target in self.offered:
-            self.served.append(self.names[request.target])
-            data = self.offered[request.target]
-            self.xlib.XChangeProperty(self.dpy, request.requestor, prop, request.target, 8, 0,
-                                      data, len(data))
-        else:
-            prop = 0  # refused
-        reply = _Event()
-        reply.xselection.type = _SELECTION_NOTIFY
-        reply.xselection.requestor = request.requestor
-        reply.xselection.selection = request.selection
-        reply.xselection.target = request.target
-        reply.xselection.property = prop
-        reply.xselection.time = request.time
-        self.xlib.XSendEvent(self.dpy, request.requestor, 0, 0, ctypes.byref(reply))
-        self.xlib.XFlush(self.dpy)
-
-    def pump(self, timeout, message=None, until=None):
-        """Serves data requests for timeout seconds, or until a client
-        message of kind message comes (its data is returned) or until()
-        holds."""
-        wanted = self.atom(message) if message else None
-        fd = self.xlib.XConnectionNumber(self.dpy)
-        deadline = time.monotonic() + timeout
-        while True:
-            while self.xlib.XPending(self.dpy):
-                event = _Event()
-                self.xlib.XNextEvent(self.dpy, ctypes.byref(event))
-                if event.type == _SELECTION_REQUEST:
-                    self._serve(event.xselectionrequest)
-                elif event.type == _CLIENT_MESSAGE and event.xclient.message_type == wanted:
-                    return list(event.xclient.data)
-            left = deadline - time.monotonic()
-            if left <= 0 or (until and until()):
-                return None
-            select.select([fd], [], [], min(left, 0.1))
-
-    def drop(self, target, x, y, offered):
-        """Drags {type name: bytes} onto window target at root point (x, y)
-        and drops it there even when the target does not accept it, as a
-        careless source might. Returns (the target's XdndStatus data, its
-        XdndFinished data), each None when it did not come."""
-        self.own("XdndSelection", offered)
-        types = list(self.offered)[:3] + [0] * (3 - min(len(self.offered), 3))
-        self.send(target, "XdndEnter", self.window, 5 << 24, *types)
-        self.send(target, "XdndPosition", self.window, 0, (x << 16) | y, 0,
-                  self.atom("XdndActionCopy"))
-        status = self.pump(3.0, "XdndStatus")
-        self.send(target, "XdndDrop", self.window, 0, 0)
-        finished = self.pump(3.0, "XdndFinished")
-        if finished is None:
-            self.send(target, "XdndLeave", self.window, 0)
-        return status, finished
 
 
 # --------------------------------------------------------------------------
@@ -491,13 +329,11 @@ class EscapeTest(KioskTestCase):
                       if name.endswith(".wkdownload") or any(n in name for n in SAVED_NAMES)]
         return found
 
-    def wait_report(self, name, after, pump=None):
+    def wait_report(self, name, after):
         def look():
             found = [r for r in self.http.requests(f"/report/{name}") if r.t >= after]
             return found[0].body.decode() if found else None
-        if pump:  # the other client serves the clipboard meanwhile
-            pump(10, until=look)
-        return harness.wait_until(look, 5, what=f"the page's {name} report")
+        return vkxtest.wait_until(look, 15, what=f"the page's {name} report")
 
     def test_refusals(self):
         drag_text_url = self.http.url("/drag-text")
@@ -567,18 +403,18 @@ class EscapeTest(KioskTestCase):
         refused("F12", lambda: self.x.key("F12"))
         refused("ctrl+shift+i", lambda: self.x.key("ctrl+shift+i"))
 
-        other = OtherClient(self.display)
-        self.addCleanup(other.close)
+        other = self.xhelper()
         with self.subTest("clipboard and notifications"):
             # Another program's clipboard is not the page's to read.
-            other.own("CLIPBOARD", {"UTF8_STRING": b"secret", "text/plain;charset=utf-8": b"secret"})
+            owner = other.own_selection(
+                "CLIPBOARD", {"UTF8_STRING": b"secret", "text/plain;charset=utf-8": b"secret"})
+            self.addCleanup(owner.stop)
             clicked = time.monotonic()
-            # The page's paste waits for the owner's answer: serve while it runs.
             refused("clipboard", lambda: (click(self.x, host, *SPOTS["paste"]),
-                                          self.wait_report("notification", clicked, other.pump)))
+                                          self.wait_report("notification", clicked)))
             self.assertEqual(self.wait_report("paste", clicked), 'false ""')
-            self.assertEqual(self.wait_report("read", clicked, other.pump), "NotAllowedError")
-            self.assertEqual(other.served, [])
+            self.assertEqual(self.wait_report("read", clicked), "NotAllowedError")
+            self.assertEqual(owner.served(), [])
             self.assertEqual(self.wait_report("notification", clicked), "denied")
 
         # Drags from another program: the engine would open what is dropped.
@@ -609,4 +445,4 @@ class EscapeTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

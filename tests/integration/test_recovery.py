@@ -12,8 +12,8 @@ import signal
 import threading
 import time
 
-import harness
-from harness import KioskTestCase, Response, children_of, read_proc, wait_until
+import vkxtest
+from vkxtest import KioskTestCase, Response, children_of, read_proc, wait_until
 
 PAGE_LOADED = r"^Page loaded, status code: 200$"
 HEALTHY = "<!DOCTYPE html><html><head><title>healthy</title></head><body>ok</body></html>"
@@ -47,7 +47,7 @@ class RendererRecoveryTest(KioskTestCase):
     def assert_same_kiosk(self, kiosk):
         # Recovered in place: the process never started over.
         self.assertTrue(kiosk.alive(), kiosk.describe())
-        self.assertEqual(kiosk.lines().count(harness.CONFIG_HEADER), 1, kiosk.describe())
+        self.assertEqual(kiosk.lines().count(vkxtest.CONFIG_HEADER), 1, kiosk.describe())
 
     def test_crashed_renderer_is_reloaded_with_growing_delays(self):
         url = self.http.page("/crash", HEALTHY)
@@ -127,7 +127,7 @@ class RendererRecoveryTest(KioskTestCase):
 class LateServer:
     """A server on a port reserved now, where nothing answers (connections
     are refused) until start(); it serves the routes of routes_from (a
-    harness HttpServer) and records its requests there."""
+    vkxtest HttpServer) and records its requests there."""
 
     def __init__(self, routes_from):
         self.server = http.server.ThreadingHTTPServer(
@@ -194,7 +194,7 @@ class LoadRetryTest(KioskTestCase):
         first_request = self.http.wait_for_request("/late", timeout=1)
         self.assertLess(loaded.t - first_request.t, 5, kiosk.describe())
         self.assertGreaterEqual(loaded.t, retries[-1][0].t + 4 - 0.05)
-        self.assertEqual(kiosk.lines().count(harness.CONFIG_HEADER), 1)
+        self.assertEqual(kiosk.lines().count(vkxtest.CONFIG_HEADER), 1)
         self.assertTrue(kiosk.alive(), kiosk.describe())
         self.assertEqual(len(self.http.requests("/late")), 1)
 
@@ -225,4 +225,4 @@ class LoadRetryTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

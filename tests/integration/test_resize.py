@@ -1,8 +1,8 @@
 """A resized host window resizes the browser window below the toolbar strip,
 and the engine's window and page follow."""
 
-import harness
-from harness import KioskTestCase, solid_page
+import vkxtest
+from vkxtest import KioskTestCase, solid_page
 
 PAGE_COLOUR = (200, 90, 20)
 
@@ -25,7 +25,7 @@ class ResizeTest(KioskTestCase):
                     windows["browser"],
                     lambda g: (g.x, g.y, g.width, g.height) == (0, strip, width, height - strip),
                     what=f"the browser window at 0,{strip} {width}x{height - strip}")
-                engine = harness.wait_until(
+                engine = vkxtest.wait_until(
                     lambda: self.x.kiosk_windows(host)["engine"], 5, what="the engine window")
                 self.x.wait_for_geometry(
                     engine, lambda g: g.size == (width, height - strip),
@@ -47,4 +47,4 @@ class ResizeTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

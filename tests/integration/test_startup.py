@@ -4,8 +4,8 @@ to start (no display, a cache directory it cannot create)."""
 import os
 import unittest
 
-import harness
-from harness import KioskTestCase, printed_configuration
+import vkxtest
+from vkxtest import KioskTestCase, printed_configuration
 
 
 def expected_configuration(url):
@@ -78,4 +78,4 @@ class CachePathTest(KioskTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

@@ -7,14 +7,11 @@ The test root lives only in a copy of /etc/ssl/certs that the kiosk sees
 through a private mount namespace: the machine's trust store is never
 touched."""
 
-import shutil
-import tempfile
 import time
-import unittest
 
-import harness
-from harness import (PrivateFilesTestCase, CertificateAuthority, HttpsServer, Kiosk, KioskTestCase, PrivateSystemFiles,
-                     Response, wait_for_nth_line, wait_for_page)
+import vkxtest
+from vkxtest import (CertificateAuthority, HttpsServer, Kiosk, PrivateFilesTestCase,
+                     PrivateSystemFiles, Response, wait_for_nth_line, wait_for_page)
 
 TRACE = ("ValidateCertificateChain", "ValidateWithOpenSSL")
 
@@ -78,7 +75,7 @@ class CertificateErrorTest(PrivateFilesTestCase):
     def start(self, url, **config):
         kiosk = Kiosk(self.workdir, self.display,
                       dict(url=url, enableToolbar="false", **config),
-                      binary=self.files.wrap(harness.kiosk_binary()))
+                      binary=self.files.wrap(vkxtest.kiosk_binary()))
         self.addCleanup(kiosk.stop)
         return kiosk
 
@@ -163,4 +160,4 @@ class CertificateErrorTest(PrivateFilesTestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

@@ -4,8 +4,8 @@ window manager, the page rendered inside it, and its close button."""
 import re
 import time
 
-import harness
-from harness import KioskTestCase, printed_configuration, solid_page
+import vkxtest
+from vkxtest import KioskTestCase, printed_configuration, solid_page
 
 PAGE_COLOUR = (18, 52, 86)
 TITLE = "vkx integration page"
@@ -34,7 +34,7 @@ class HostWindowTest(KioskTestCase):
                           self.x.property_values(host, "WM_PROTOCOLS", "32a"))
             # flags, input, initial state, icon pixmap, icon window, x, y, mask, group
             hints = [int(v) for v in self.x.property_values(host, "WM_HINTS", "32i")]
-            self.assertEqual(hints[0], harness.ICON_PIXMAP_HINT | harness.ICON_MASK_HINT)
+            self.assertEqual(hints[0], vkxtest.ICON_PIXMAP_HINT | vkxtest.ICON_MASK_HINT)
             self.assertNotEqual(hints[3], 0, "no icon pixmap")
             self.assertNotEqual(hints[7], 0, "no icon mask")
 
@@ -54,9 +54,9 @@ class HostWindowTest(KioskTestCase):
 
         with self.subTest("title"):
             try:
-                harness.wait_until(lambda: self.x.property(host, "_NET_WM_NAME"), 2,
+                vkxtest.wait_until(lambda: self.x.property(host, "_NET_WM_NAME"), 2,
                                    what="_NET_WM_NAME")
-            except harness.WaitTimeout:
+            except vkxtest.WaitTimeout:
                 self.skipTest("the page title is not passed to the host window yet "
                               "(no _NET_WM_NAME after the page loaded)")
             self.assertEqual(self.x.text_property(host, "_NET_WM_NAME"),
@@ -73,15 +73,15 @@ class HostWindowTest(KioskTestCase):
         self.assertGreaterEqual(pressed.t, closed_at)
         self.assertEqual(kiosk.wait_exit(10), -9, kiosk.describe())
         # Each engine helper was killed, not left to notice on its own.
-        if harness.become_subreaper():
-            ends = harness.wait_orphans([h.pid for h in helpers])
+        if vkxtest.become_subreaper():
+            ends = vkxtest.wait_orphans([h.pid for h in helpers])
             self.assertEqual(ends, {h.pid: ("signal", 9) for h in helpers},
                              f"helpers: {helpers}")
         for helper in helpers:
-            info = harness.read_proc(helper.pid)
+            info = vkxtest.read_proc(helper.pid)
             self.assertTrue(info is None or info.state == "Z", f"{helper} is left")
         self.assertEqual(self.x.host_window_candidates(), [])
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

@@ -1,6 +1,8 @@
 // Small Xlib tool for the integration tests: plays the window manager and
-// records what clients ask of it, sends window-manager style messages, and
-// drives focus and keys where xdotool cannot do it without a race.
+// records what clients ask of it, sends window-manager style messages,
+// drives focus and keys where xdotool cannot do it without a race, and acts
+// as another program's client: owning a selection, dragging data onto a
+// window.
 //
 // Every report is one JSON object a line on standard output, flushed as it
 // is written, with "t" the CLOCK_MONOTONIC time in seconds (the clock that
@@ -13,15 +15,19 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
 volatile sig_atomic_t stopRequested = 0;
+
+int Usage();
 
 double Now() {
   timespec ts{};
@@ -98,9 +104,14 @@ bool ParseSeconds(const char* text, double& seconds) {
   return end != text && *end == '\0' && seconds >= 0;
 }
 
-Display* OpenDisplay() {
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
+struct DisplayCloser {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+DisplayPtr OpenDisplay() {
+  DisplayPtr display(XOpenDisplay(nullptr));
+  if (!display) {
     std::fprintf(stderr, "xhelper: cannot open display\n");
     std::exit(1);
   }
@@ -159,7 +170,8 @@ std::string ClientMessageJson(Display* display, const XClientMessageEvent& messa
 // window map and configure as it asks, and reports those requests and every
 // client message sent to the root window.
 int WmRecord(double seconds) {
-  Display* display = OpenDisplay();
+  const DisplayPtr connection = OpenDisplay();
+  Display* display = connection.get();
   const Window root = DefaultRootWindow(display);
   lastErrorCode = 0;
   XSelectInput(display, root, SubstructureRedirectMask | SubstructureNotifyMask);
@@ -211,62 +223,180 @@ int WmRecord(double seconds) {
     XFlush(display);
   }
   Emit("\"event\": \"end\"");
-  XCloseDisplay(display);
   return 0;
 }
 
-// close WINDOW: what a window manager's close button sends.
-int Close(Window window) {
-  Display* display = OpenDisplay();
+// Sends a format-32 client message; false (and a line on stderr) when the
+// window is not there. To the root window it goes as window managers expect
+// requests; to any other window, to the client that made it.
+bool SendMessage(Display* display, Window window, Atom type, const std::vector<long>& data) {
   XEvent event{};
   event.xclient.type = ClientMessage;
   event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.message_type = type;
   event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
+  for (size_t i = 0; i < data.size() && i < 5; ++i) event.xclient.data.l[i] = data[i];
+  const long mask = window == DefaultRootWindow(display)
+                        ? SubstructureRedirectMask | SubstructureNotifyMask
+                        : NoEventMask;
   lastErrorCode = 0;
-  XSendEvent(display, window, False, NoEventMask, &event);
+  XSendEvent(display, window, False, mask, &event);
   XSync(display, False);
-  XCloseDisplay(display);
   if (lastErrorCode != 0) {
     std::fprintf(stderr, "xhelper: cannot send to window %s\n", Hex(window).c_str());
-    return 1;
+    return false;
   }
-  return 0;
+  return true;
 }
 
-// message WINDOW TYPE [DATA...]: a format-32 client message of type TYPE
-// (an atom name) with up to five longs (numbers or atom names). To the root
-// window it goes as window managers expect requests; to any other window,
-// to the client that made it.
-int Message(Window window, const char* type, int count, char** data) {
-  Display* display = OpenDisplay();
-  const Window root = DefaultRootWindow(display);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display, type, False);
-  event.xclient.format = 32;
-  for (int i = 0; i < count && i < 5; ++i) {
+// message WINDOW|root TYPE [DATA...]: a format-32 client message of type
+// TYPE (an atom name) with up to five longs (numbers or atom names).
+// close WINDOW is the message a window manager's close button sends.
+int Message(const char* target, const char* type, const std::vector<std::string>& data) {
+  const DisplayPtr connection = OpenDisplay();
+  Display* display = connection.get();
+  Window window = DefaultRootWindow(display);
+  if (std::strcmp(target, "root") != 0 && !ParseWindow(target, window)) return Usage();
+  std::vector<long> longs;
+  for (const std::string& item : data) {
     char* end = nullptr;
-    const long number = std::strtol(data[i], &end, 0);
-    event.xclient.data.l[i] =
-        end != data[i] && *end == '\0' ? number
-                                        : static_cast<long>(XInternAtom(display, data[i], False));
+    const long number = std::strtol(item.c_str(), &end, 0);
+    longs.push_back(end != item.c_str() && *end == '\0'
+                        ? number
+                        : static_cast<long>(XInternAtom(display, item.c_str(), False)));
   }
-  lastErrorCode = 0;
-  if (window == root) {
-    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  return SendMessage(display, window, XInternAtom(display, type, False), longs) ? 0 : 1;
+}
+
+// What another program's client offers: its data in each type.
+struct Offer {
+  std::string type;
+  Atom atom;
+  std::string data;
+};
+
+// TYPE DATA pairs from the command line.
+std::vector<Offer> ParseOffers(Display* display, int count, char** args) {
+  std::vector<Offer> offers;
+  for (int i = 0; i + 1 < count; i += 2) {
+    offers.push_back({args[i], XInternAtom(display, args[i], False), args[i + 1]});
+  }
+  return offers;
+}
+
+// Answers a request for a selection this client owns: the list of types
+// (TARGETS), or the data in one of the offered types, reported as
+// "served"; any other type is refused.
+void ServeSelection(Display* display, const XSelectionRequestEvent& request,
+                    const std::vector<Offer>& offers) {
+  const Atom targets = XInternAtom(display, "TARGETS", False);
+  Atom property = request.property;
+  const auto offer = std::find_if(offers.begin(), offers.end(),
+                                  [&](const Offer& o) { return o.atom == request.target; });
+  if (request.target == targets) {
+    std::vector<long> atoms{static_cast<long>(targets)};
+    for (const Offer& o : offers) atoms.push_back(static_cast<long>(o.atom));
+    XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(atoms.data()),
+                    static_cast<int>(atoms.size()));
+  } else if (offer != offers.end()) {
+    Emit("\"event\": \"served\", \"target\": " + JsonString(offer->type));
+    XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(offer->data.data()),
+                    static_cast<int>(offer->data.size()));
   } else {
-    XSendEvent(display, window, False, NoEventMask, &event);
+    property = None;
   }
-  XSync(display, False);
-  XCloseDisplay(display);
-  if (lastErrorCode != 0) {
-    std::fprintf(stderr, "xhelper: cannot send to window %s\n", Hex(window).c_str());
-    return 1;
+  XEvent reply{};
+  reply.xselection.type = SelectionNotify;
+  reply.xselection.requestor = request.requestor;
+  reply.xselection.selection = request.selection;
+  reply.xselection.target = request.target;
+  reply.xselection.property = property;
+  reply.xselection.time = request.time;
+  XSendEvent(display, request.requestor, False, NoEventMask, &reply);
+  XFlush(display);
+}
+
+// Serves requests for the offered data until a client message of type
+// wanted comes (true, with it in message) or the deadline passes.
+bool Serve(Display* display, double deadline, const std::vector<Offer>& offers, Atom wanted,
+           XClientMessageEvent* message) {
+  XEvent event;
+  while (NextEvent(display, deadline, event)) {
+    if (event.type == SelectionRequest) {
+      ServeSelection(display, event.xselectionrequest, offers);
+    } else if (event.type == ClientMessage && wanted != None &&
+               event.xclient.message_type == wanted) {
+      *message = event.xclient;
+      return true;
+    }
   }
+  return false;
+}
+
+// A window of our own that owns selection; 0 when it could not.
+Window OwnSelection(Display* display, const char* selection) {
+  const Window window =
+      XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+  const Atom atom = XInternAtom(display, selection, False);
+  XSetSelectionOwner(display, atom, window, CurrentTime);
+  if (XGetSelectionOwner(display, atom) != window) {
+    std::fprintf(stderr, "xhelper: cannot own the selection %s\n", selection);
+    return 0;
+  }
+  return window;
+}
+
+// own SELECTION SECONDS TYPE DATA...: another program's client that owns
+// SELECTION (such as CLIPBOARD) and hands out DATA in each TYPE to whoever
+// asks, until the deadline or a stop signal.
+int Own(const char* selection, double seconds, int count, char** args) {
+  const DisplayPtr connection = OpenDisplay();
+  Display* display = connection.get();
+  const std::vector<Offer> offers = ParseOffers(display, count, args);
+  if (OwnSelection(display, selection) == 0) return 1;
+  InstallStopHandlers();
+  Emit("\"event\": \"ready\"");
+  Serve(display, Now() + seconds, offers, None, nullptr);
+  Emit("\"event\": \"end\"");
+  return 0;
+}
+
+std::string LongsJson(const XClientMessageEvent& message) {
+  std::string text = "[";
+  for (int i = 0; i < 5; ++i) text += (i > 0 ? ", " : "") + std::to_string(message.data.l[i]);
+  return text + "]";
+}
+
+// drop WINDOW X Y TYPE DATA...: another program's client drags DATA
+// (offered in each TYPE, the first three announced) onto WINDOW at root
+// point (X, Y) the XDND way and drops it there even when WINDOW does not
+// accept it, as a careless source might. Reports the data of WINDOW's
+// XdndStatus and XdndFinished, null for one that did not come within 3 s.
+int Drop(Window target, long x, long y, int count, char** args) {
+  const DisplayPtr connection = OpenDisplay();
+  Display* display = connection.get();
+  const std::vector<Offer> offers = ParseOffers(display, count, args);
+  const Window window = OwnSelection(display, "XdndSelection");
+  if (window == 0) return 1;
+  const long source = static_cast<long>(window);
+  std::vector<long> enter{source, 5L << 24, 0, 0, 0};
+  for (size_t i = 0; i < offers.size() && i < 3; ++i) {
+    enter[i + 2] = static_cast<long>(offers[i].atom);
+  }
+  auto atom = [&](const char* name) { return XInternAtom(display, name, False); };
+  if (!SendMessage(display, target, atom("XdndEnter"), enter)) return 1;
+  SendMessage(display, target, atom("XdndPosition"),
+              {source, 0, (x << 16) | y, 0, static_cast<long>(atom("XdndActionCopy"))});
+  XClientMessageEvent status{}, finished{};
+  const bool answered = Serve(display, Now() + 3, offers, atom("XdndStatus"), &status);
+  SendMessage(display, target, atom("XdndDrop"), {source, 0, 0});
+  const bool done = Serve(display, Now() + 3, offers, atom("XdndFinished"), &finished);
+  if (!done) SendMessage(display, target, atom("XdndLeave"), {source, 0});
+  Emit(std::string("\"event\": \"drop\", \"status\": ") +
+       (answered ? LongsJson(status) : "null") +
+       ", \"finished\": " + (done ? LongsJson(finished) : "null"));
   return 0;
 }
 
@@ -297,7 +427,8 @@ bool ParseCombo(Display* display, const std::string& combo, std::vector<KeyCode>
 // combinations while the server is grabbed, so no other client (such as one
 // that passes its focus on at once) can move the focus before the keys land.
 int FocusKeys(Window window, int count, char** combos) {
-  Display* display = OpenDisplay();
+  const DisplayPtr connection = OpenDisplay();
+  Display* display = connection.get();
   int event_base = 0, error_base = 0, major = 0, minor = 0;
   if (!XTestQueryExtension(display, &event_base, &error_base, &major, &minor)) {
     std::fprintf(stderr, "xhelper: no XTEST extension\n");
@@ -315,8 +446,7 @@ int FocusKeys(Window window, int count, char** combos) {
   XSync(display, False);
   if (lastErrorCode != 0) {
     XUngrabServer(display);
-    XCloseDisplay(display);
-    std::fprintf(stderr, "xhelper: cannot focus window %s\n", Hex(window).c_str());
+      std::fprintf(stderr, "xhelper: cannot focus window %s\n", Hex(window).c_str());
     return 1;
   }
   Window focus = 0;
@@ -332,14 +462,14 @@ int FocusKeys(Window window, int count, char** combos) {
   XUngrabServer(display);
   XSync(display, False);
   Emit("\"event\": \"keys-sent\", \"focus\": " + JsonString(Hex(focus)));
-  XCloseDisplay(display);
   return 0;
 }
 
 // watch WINDOW SECONDS: the window's geometry now, then every change of it,
 // until the deadline or the window's end.
 int Watch(Window window, double seconds) {
-  Display* display = OpenDisplay();
+  const DisplayPtr connection = OpenDisplay();
+  Display* display = connection.get();
   InstallStopHandlers();
   lastErrorCode = 0;
   XSelectInput(display, window, StructureNotifyMask);
@@ -369,7 +499,6 @@ int Watch(Window window, double seconds) {
     }
   }
   Emit("\"event\": \"end\"");
-  XCloseDisplay(display);
   return 0;
 }
 
@@ -379,7 +508,9 @@ int Usage() {
                "       xhelper close WINDOW\n"
                "       xhelper message WINDOW|root TYPE [DATA...]\n"
                "       xhelper focus-keys WINDOW COMBO...   (e.g. ctrl+c)\n"
-               "       xhelper watch WINDOW SECONDS\n");
+               "       xhelper watch WINDOW SECONDS\n"
+               "       xhelper own SELECTION SECONDS TYPE DATA [TYPE DATA...]\n"
+               "       xhelper drop WINDOW X Y TYPE DATA [TYPE DATA...]\n");
   return 64;
 }
 
@@ -393,16 +524,11 @@ int main(int argc, char** argv) {
   if (command == "wm-record" && argc == 3 && ParseSeconds(argv[2], seconds)) {
     return WmRecord(seconds);
   }
-  if (command == "close" && argc == 3 && ParseWindow(argv[2], window)) return Close(window);
+  if (command == "close" && argc == 3 && ParseWindow(argv[2], window)) {
+    return Message(argv[2], "WM_PROTOCOLS", {"WM_DELETE_WINDOW", "0"});
+  }
   if (command == "message" && argc >= 4 && argc <= 9) {
-    if (std::strcmp(argv[2], "root") == 0) {
-      Display* display = OpenDisplay();
-      window = DefaultRootWindow(display);
-      XCloseDisplay(display);
-    } else if (!ParseWindow(argv[2], window)) {
-      return Usage();
-    }
-    return Message(window, argv[3], argc - 4, argv + 4);
+    return Message(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
   }
   if (command == "focus-keys" && argc >= 4 && ParseWindow(argv[2], window)) {
     return FocusKeys(window, argc - 3, argv + 3);
@@ -410,6 +536,16 @@ int main(int argc, char** argv) {
   if (command == "watch" && argc == 4 && ParseWindow(argv[2], window) &&
       ParseSeconds(argv[3], seconds)) {
     return Watch(window, seconds);
+  }
+  if (command == "own" && argc >= 6 && argc % 2 == 0 && ParseSeconds(argv[3], seconds)) {
+    return Own(argv[2], seconds, argc - 4, argv + 4);
+  }
+  char* end = nullptr;
+  if (command == "drop" && argc >= 7 && argc % 2 == 1 && ParseWindow(argv[2], window)) {
+    const long x = std::strtol(argv[3], &end, 10);
+    const bool xOk = *end == '\0' && end != argv[3];
+    const long y = std::strtol(argv[4], &end, 10);
+    if (xOk && *end == '\0' && end != argv[4]) return Drop(window, x, y, argc - 5, argv + 5);
   }
   return Usage();
 }
