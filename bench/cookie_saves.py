@@ -12,10 +12,9 @@ times the cookie file was replaced.
 """
 
 import argparse
-import http.server
 import os
+import subprocess
 import sys
-import threading
 import time
 from pathlib import Path
 
@@ -30,63 +29,38 @@ addEventListener("load", () => fetch("/loaded"));
 """
 
 
-class Server:
-    def __init__(self):
-        self.loaded = threading.Event()
-        owner = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                if self.path == "/loaded":
-                    owner.loaded.set()
-                body = PAGE.encode() if self.path == "/" else b"ok"
-                self.send_response(200)
-                self.send_header("Content-Type", "text/html; charset=utf-8")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.server.daemon_threads = True
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/"
-
-    def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
 def io_counters(pid):
     fields = dict(line.split(": ") for line in Path(f"/proc/{pid}/io").read_text().splitlines())
     return int(fields["write_bytes"]), int(fields["wchar"])
 
 
 def own_ticks(pid):
-    fields = bl.read_stat(pid)[1]
+    fields = bl.read_proc(pid).fields
     return int(fields[14 - 3]) + int(fields[15 - 3])
 
 
 def run(args, cache_cookies, display, server, scratch):
+    """One kiosk on the page for --seconds after its load: the figures."""
     rundir = Path(scratch) / f"cache{cache_cookies:d}"
     (rundir / "home").mkdir(parents=True)
     cookie_file = rundir / "cookies.txt"
     config = rundir / "vkxbrowser.conf"
-    config.write_text(f"url={server.url}\nenableToolbar=false\n"
+    config.write_text(f"url={server.url('/cookies')}\nenableToolbar=false\n"
                       f"cacheCookies={'true' if cache_cookies else 'false'}\n"
                       f"cookieFile={cookie_file}\n")
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": display,
            "HOME": str(rundir / "home"), "VKX_CONFIG_PATH": str(config)}
-    server.loaded.clear()
+    started = time.monotonic()
     with open(rundir / "kiosk.log", "wb") as log:
-        popen = bl.subprocess.Popen([str(Path(args.build_dir) / "vkxbrowser")], env=env,
-                                    stdout=log, stderr=bl.subprocess.STDOUT,
-                                    stdin=bl.subprocess.DEVNULL, start_new_session=True)
+        popen = subprocess.Popen([str(Path(args.build_dir) / "vkxbrowser")], env=env,
+                                 stdout=log, stderr=subprocess.STDOUT,
+                                 stdin=subprocess.DEVNULL, start_new_session=True)
     tree = bl.Tree(popen.pid)
     try:
-        if not server.loaded.wait(args.timeout):
+        try:
+            server.wait_for_request("/loaded", args.timeout, after=started,
+                                    alive=lambda: popen.poll() is None)
+        except bl.WaitTimeout:
             raise SystemExit("the page did not load")
         time.sleep(2)
         tree.refresh()
@@ -118,14 +92,9 @@ def main():
     parser.add_argument("--timeout", type=float, default=30.0)
     args = parser.parse_args()
     bl.become_subreaper()
-    with bl.scratch_dir() as scratch:
-        xvfb = bl.Xvfb(scratch)
-        server = Server()
-        try:
-            results = {flag: run(args, flag, xvfb.display, server, scratch) for flag in (False, True)}
-        finally:
-            server.stop()
-            xvfb.stop()
+    with bl.private_display() as (scratch, xvfb, server):
+        server.page("/cookies", PAGE)
+        results = {flag: run(args, flag, xvfb.display, server, scratch) for flag in (False, True)}
     per_minute = 60.0 / args.seconds
     print(f"{'cacheCookies':<14}{'kiosk CPU s':>12}{'tree CPU s':>12}"
           f"{'written B/min':>15}{'wchar B/min':>13}{'saves/min':>11}")
