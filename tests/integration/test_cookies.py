@@ -13,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-import vkxtest as harness
+import vkxtest
 from vkxtest import (PrivateFilesTestCase, Kiosk, KioskTestCase, PrivateSystemFiles, Response, click_at, solid_page,
                      wait_for_nth_line, wait_for_page)
 
@@ -124,7 +124,7 @@ class CookieInjectionTest(PrivateFilesTestCase):
         kiosk = Kiosk(self.workdir, self.display,
                       {"url": self.url("/"), "enableToolbar": "false", "cacheCookies": "true",
                        "cookieFile": cookie_file, "cookieFilter": FILTER},
-                      binary=self.files.wrap(harness.kiosk_binary()))
+                      binary=self.files.wrap(vkxtest.kiosk_binary()))
         self.addCleanup(kiosk.stop)
 
         first = self.http.wait_for_request("/")
@@ -384,4 +384,4 @@ class CookieDurabilityTest(CookieSaveCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    vkxtest.main()

@@ -177,7 +177,7 @@ class HostileCookieFileTest(HostileInputCase):
     def run_session(self, cookie_file, binary=None):
         path = f"/{self._testMethodName}"  # the class's server is shared: a path of our own
         # The page sets a cookie of its own, so the save has something new to write.
-        self.http.route(path, harness.Response(body=PAGE.encode(), headers={"Set-Cookie": "fresh=1"}))
+        self.http.route(path, vkxtest.Response(body=PAGE.encode(), headers={"Set-Cookie": "fresh=1"}))
         url = self.http.url(path)
         config = self.write("kiosk.conf", self.config_bytes(
             url=url, cacheCookies="true", cookieFile=cookie_file))
