@@ -6,11 +6,10 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/engine_settings.h"
-#include "log/log.h"
+#include "log_capture.h"
 
 namespace {
 
@@ -31,8 +30,8 @@ class ConfigTest : public ::testing::Test {
     rmdir(dir_.c_str());
   }
   // The standard output and error lines written so far, and a fresh start.
-  std::string TakeOut() { return Take(out_); }
-  std::string TakeErr() { return Take(err_); }
+  std::string TakeOut() { return log_.TakeInfo(); }
+  std::string TakeErr() { return log_.TakeError(); }
   void Write(const std::string& content) {
     std::ofstream(path_, std::ios::binary) << content;
     setenv("VKX_CONFIG_PATH", path_.c_str(), 1);
@@ -42,14 +41,7 @@ class ConfigTest : public ::testing::Test {
   std::string path_;
 
  private:
-  static std::string Take(std::ostringstream& stream) {
-    std::string text = stream.str();
-    stream.str({});
-    return text;
-  }
-  std::ostringstream out_;
-  std::ostringstream err_;
-  vkx::LogRedirect redirect_{out_, err_};
+  LogCapture log_;
 };
 
 TEST_F(ConfigTest, DefaultsWithoutVariableAndNoCredentials) {
