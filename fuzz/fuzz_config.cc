@@ -7,32 +7,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <sstream>
 #include <string>
 
 #include "config/config.h"
+#include "log/log.h"
 
 namespace {
 
 std::string config_path;
 int config_fd = -1;
 
-// Swallows what the parser prints while it runs.
+// Swallows what the parser logs while it runs.
 class Silence {
  public:
-  Silence() : out_(std::cout.rdbuf(sink_.rdbuf())), err_(std::cerr.rdbuf(sink_.rdbuf())) {}
-  ~Silence() {
-    std::cout.rdbuf(out_);
-    std::cerr.rdbuf(err_);
-  }
-  Silence(const Silence&) = delete;
-  Silence& operator=(const Silence&) = delete;
+  Silence() : redirect_(sink_, sink_) {}
 
  private:
   std::ostringstream sink_;
-  std::streambuf* out_;
-  std::streambuf* err_;
+  vkx::LogRedirect redirect_;
 };
 
 void WriteConfig(const uint8_t* data, size_t size) {

@@ -7,13 +7,108 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <iostream>
+#include <map>
+#include <variant>
+#include <vector>
 
-namespace {
+#include "log/log.h"
 
-const char* BoolText(bool value) { return value ? "true" : "false"; }
+// Every key of the file is one row of the table below: its name, the field
+// it sets, the default a (re)load starts from, the parser of its text and
+// its line in Print.
+struct ConfigKeys {
+  using Field = std::variant<std::string Config::*, std::atomic<int> Config::*,
+                             std::atomic<bool> Config::*>;
+  // A field's value; Keep: nothing to store.
+  struct Keep {};
+  using Value = std::variant<Keep, std::string, int, bool>;
+  using Parser = Value (*)(const Config& config, const char* name, const std::string& text);
 
-}  // namespace
+  struct Key {
+    const char* name;
+    Field field;
+    Value fallback;     // Keep: a reload leaves the value as it was
+    Parser parse;
+    const char* label;  // the Print line; nullptr: not printed
+  };
+
+  static const std::vector<Key>& Table();
+  static void Store(Config& config, const Field& field, const Value& value);
+  static std::string Show(const Config& config, const Field& field);
+
+  static Value Text(const Config&, const char*, const std::string& text) { return text; }
+  static Value Flag(const Config&, const char*, const std::string& text) { return text == "true"; }
+  static Value Number(const Config&, const char* name, const std::string& text);
+  static Value DisplayMode(const Config&, const char*, const std::string& text) {
+    return text == "fullscreen" ? Config::Fullscreen
+           : text == "maximized" ? Config::Maximized
+                                 : Config::Windowed;
+  }
+  static Value EndSessionKey(const Config&, const char*, const std::string& text) {
+    return text == "CtrlAltC" ? Config::CtrlAltC : Config::None;
+  }
+  // The cookie settings count only where the same file turns caching on.
+  static Value CookieSetting(const Config& config, const char*, const std::string& text) {
+    if (!config.cacheCookies_) return Keep{};
+    return text;
+  }
+};
+
+const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
+  // Applied from the top: Print follows this order, and cacheCookies comes
+  // before the cookie settings that depend on it.
+  static const std::vector<Key> table = {
+      {"url", &Config::url_, std::string(Config::kDefaultUrl), Text, "URL"},
+      {"displayMode", &Config::displayMode_, Config::Windowed, DisplayMode, "Display Mode"},
+      {"cachePath", &Config::cachePath_, std::string(), Text, "Cache Path"},
+      {"width", &Config::width_, 800, Number, "Width"},
+      {"height", &Config::height_, 600, Number, "Height"},
+      {"disableKbdShortcuts", &Config::disableKbdShortcuts_, true, Flag,
+       "Disable Keyboard Shortcuts"},
+      {"disableContextMenu", &Config::disableContextMenu_, true, Flag, "Disable Context Menu"},
+      {"enableToolbar", &Config::enableToolbar_, true, Flag, "Enable Toolbar"},
+      {"enableAutoHide", &Config::enableAutoHide_, true, Flag, "Auto Hide"},
+      {"endSessionKey", &Config::endSessionKey_, Config::None, EndSessionKey, "End Session Key"},
+      {"acceptLanguageList", &Config::acceptLanguageList_, std::string(), Text, nullptr},
+      {"iconName", &Config::iconName_, std::string(), Text, nullptr},
+      {"cacheCookies", &Config::cacheCookies_, false, Flag, nullptr},
+      {"cookieFile", &Config::cookieFile_, Keep{}, CookieSetting, nullptr},
+      {"cookieFilter", &Config::cookieFilter_, Keep{}, CookieSetting, nullptr},
+      {"acceptCertError", &Config::acceptCertError_, false, Flag, nullptr},
+  };
+  return table;
+}
+
+ConfigKeys::Value ConfigKeys::Number(const Config&, const char* name, const std::string& text) {
+  errno = 0;
+  char* end = nullptr;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || errno == ERANGE || number < INT_MIN || number > INT_MAX) {
+    vkx::LogError(std::string("Ignoring ") + name +
+                  " value that is not a number in int range: " + text);
+    return Keep{};
+  }
+  return static_cast<int>(number);
+}
+
+void ConfigKeys::Store(Config& config, const Field& field, const Value& value) {
+  if (std::holds_alternative<Keep>(value)) return;
+  if (auto text = std::get_if<std::string Config::*>(&field)) {
+    config.**text = std::get<std::string>(value);
+  } else if (auto number = std::get_if<std::atomic<int> Config::*>(&field)) {
+    config.**number = std::get<int>(value);
+  } else {
+    config.*std::get<std::atomic<bool> Config::*>(field) = std::get<bool>(value);
+  }
+}
+
+std::string ConfigKeys::Show(const Config& config, const Field& field) {
+  if (auto text = std::get_if<std::string Config::*>(&field)) return config.**text;
+  if (auto number = std::get_if<std::atomic<int> Config::*>(&field)) {
+    return std::to_string((config.**number).load());
+  }
+  return config.*std::get<std::atomic<bool> Config::*>(field) ? "true" : "false";
+}
 
 Config& Config::Instance() {
   static Config instance;
@@ -30,28 +125,15 @@ Config::Config() {
 }
 
 void Config::ApplyDefaults() {
-  url_ = kDefaultUrl;
-  cachePath_.clear();
-  acceptLanguageList_.clear();
-  iconName_.clear();
-  width_ = 800;
-  height_ = 600;
-  displayMode_ = Windowed;
-  disableKbdShortcuts_ = true;
-  disableContextMenu_ = true;
-  enableToolbar_ = true;
-  enableAutoHide_ = true;
-  endSessionKey_ = None;
+  for (const auto& key : ConfigKeys::Table()) ConfigKeys::Store(*this, key.field, key.fallback);
   username_.clear();
   password_.clear();
-  cacheCookies_ = false;
-  acceptCertError_ = false;
 }
 
 bool Config::ConfigPath(std::string& path) {
   const char* env = std::getenv("VKX_CONFIG_PATH");
   if (env == nullptr) {
-    std::cerr << "Environment variable VKX_CONFIG_PATH not set." << std::endl;
+    vkx::LogError("Environment variable VKX_CONFIG_PATH not set.");
     return false;
   }
   path = env;
@@ -59,7 +141,7 @@ bool Config::ConfigPath(std::string& path) {
   // Anything that exists counts; a path that cannot be examined at all is
   // reported as missing.
   if (stat(path.c_str(), &info) != 0) {
-    std::cerr << "Config file does not exist: " << path << std::endl;
+    vkx::LogError("Config file does not exist: " + path);
     return false;
   }
   return true;
@@ -76,10 +158,11 @@ bool Config::Reload() {
 void Config::ParseFile(const std::string& path) {
   std::string content;
   if (!ReadRegularFile(path, content)) {
-    std::cerr << "Unable to open config file at path: " << path << std::endl;
+    vkx::LogError("Unable to open config file at path: " + path);
     return;
   }
-  std::map<std::string, std::string> values;
+  // key=value lines, byte for byte; the last line of a key wins.
+  std::map<std::string, std::string, std::less<>> values;
   size_t start = 0;
   while (start < content.size()) {
     size_t end = content.find('\n', start);
@@ -90,64 +173,18 @@ void Config::ParseFile(const std::string& path) {
     if (eq == std::string_view::npos || eq + 1 == line.size()) continue;
     values[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
   }
-  Apply(values);
-}
-
-void Config::ApplyNumber(const char* key, const std::string& value, std::atomic<int>& field) {
-  errno = 0;
-  char* end = nullptr;
-  const long number = std::strtol(value.c_str(), &end, 10);
-  if (end == value.c_str() || errno == ERANGE || number < INT_MIN || number > INT_MAX) {
-    std::cerr << "Ignoring " << key << " value that is not a number in int range: " << value
-              << std::endl;
-    return;
+  for (const auto& key : ConfigKeys::Table()) {
+    auto it = values.find(key.name);
+    if (it == values.end()) continue;
+    ConfigKeys::Store(*this, key.field, key.parse(*this, key.name, it->second));
   }
-  field = static_cast<int>(number);
-}
-
-void Config::Apply(const std::map<std::string, std::string>& values) {
-  auto find = [&values](const char* key) -> const std::string* {
-    auto it = values.find(key);
-    return it == values.end() ? nullptr : &it->second;
-  };
-  auto flag = [&find](const char* key, std::atomic<bool>& field) {
-    if (const std::string* v = find(key)) field = (*v == "true");
-  };
-
-  if (const std::string* v = find("url")) url_ = *v;
-  if (const std::string* v = find("displayMode")) {
-    displayMode_ = *v == "fullscreen" ? Fullscreen : *v == "maximized" ? Maximized : Windowed;
-  }
-  if (const std::string* v = find("cachePath")) cachePath_ = *v;
-  if (const std::string* v = find("acceptLanguageList")) acceptLanguageList_ = *v;
-  if (const std::string* v = find("iconName")) iconName_ = *v;
-  if (const std::string* v = find("width")) ApplyNumber("width", *v, width_);
-  if (const std::string* v = find("height")) ApplyNumber("height", *v, height_);
-  flag("disableKbdShortcuts", disableKbdShortcuts_);
-  flag("disableContextMenu", disableContextMenu_);
-  flag("enableToolbar", enableToolbar_);
-  flag("enableAutoHide", enableAutoHide_);
-  if (const std::string* v = find("endSessionKey")) {
-    endSessionKey_ = *v == "CtrlAltC" ? CtrlAltC : None;
-  }
-  flag("cacheCookies", cacheCookies_);
-  if (cacheCookies_) {
-    if (const std::string* v = find("cookieFile")) cookieFile_ = *v;
-    if (const std::string* v = find("cookieFilter")) cookieFilter_ = *v;
-  }
-  flag("acceptCertError", acceptCertError_);
 }
 
 void Config::Print() const {
-  std::cout << "Configuration values:" << std::endl
-            << "URL: " << url_ << std::endl
-            << "Display Mode: " << displayMode_ << std::endl
-            << "Cache Path: " << cachePath_ << std::endl
-            << "Width: " << width_ << std::endl
-            << "Height: " << height_ << std::endl
-            << "Disable Keyboard Shortcuts: " << BoolText(disableKbdShortcuts_) << std::endl
-            << "Disable Context Menu: " << BoolText(disableContextMenu_) << std::endl
-            << "Enable Toolbar: " << BoolText(enableToolbar_) << std::endl
-            << "Auto Hide: " << BoolText(enableAutoHide_) << std::endl
-            << "End Session Key: " << endSessionKey_ << std::endl;
+  std::string text = "Configuration values:";
+  for (const auto& key : ConfigKeys::Table()) {
+    if (key.label == nullptr) continue;
+    text.append("\n").append(key.label).append(": ").append(ConfigKeys::Show(*this, key.field));
+  }
+  vkx::LogInfo(text);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <map>
 #include <string>
 
 // X11 defines None as a macro; the enumerator below keeps its own name.
@@ -55,13 +54,15 @@ class Config {
   bool GetAcceptCertError() const { return acceptCertError_; }
 
  private:
+  // The table of the file's keys, each with its field, default, parser and
+  // Print line (config.cc).
+  friend struct ConfigKeys;
+
   void ApplyDefaults();
   // The path named by VKX_CONFIG_PATH when it names something that exists;
   // otherwise reports why on standard error and returns false.
   static bool ConfigPath(std::string& path);
   void ParseFile(const std::string& path);
-  void Apply(const std::map<std::string, std::string>& values);
-  void ApplyNumber(const char* key, const std::string& value, std::atomic<int>& field);
 
   std::string url_;
   std::string cachePath_;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/webkit/glib_ptr.h"
 
 namespace engine::webkit {
 
@@ -29,7 +30,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   void SetFocus(bool focus) override;
   void WasResized() override;
   void CloseBrowser(bool force) override;
-  unsigned long GetWindowHandle() const override { return window_ != nullptr ? xid_ : 0; }
+  unsigned long GetWindowHandle() const override { return window_ ? xid_ : 0; }
   void LoadURL(const std::string& url) override;
   void ExecuteJavaScript(const std::string& code, const std::string& script_url,
                          int start_line) override;
@@ -40,7 +41,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   // Asks the renderer every few seconds whether it still answers.
   void StartResponsivenessChecks();
 
-  bool IsClosed() const { return window_ == nullptr; }
+  bool IsClosed() const { return !window_; }
   // Destroys the view at engine shutdown, without close callbacks.
   void Discard();
 
@@ -48,18 +49,36 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   WebKitWebView* view() const { return view_; }
 
  private:
+  // The named handlers of the view's signals (webkit_signals.cc).
+  friend struct BrowserSignals;
+
+  // The client's handler of one kind, or null when there is none.
+  template <typename Handler>
+  std::shared_ptr<Handler> HandlerOf(std::shared_ptr<Handler> (Client::*get)()) const {
+    return client_ ? (client_.get()->*get)() : nullptr;
+  }
   // Runs the close: DoClose, the view goes away, OnBeforeClose.
   void FinishClose();
   void ConnectSignals();
   bool Popup(const std::string& url, WindowOpenDisposition disposition, bool user_gesture);
+  // The "decide-policy" signal (webkit_policy.cc): the dispatcher and its
+  // three kinds of decision. TRUE: the decision is (or will be) made here.
   gboolean DecidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+  gboolean DecideNavigation(WebKitNavigationPolicyDecision* decision);
+  gboolean DecideNewWindow(WebKitNavigationPolicyDecision* decision);
+  static gboolean DecideResponse(WebKitResponsePolicyDecision* decision);
   gboolean HandleKeyPress(GdkEventKey* event);
   void Ping();
-  static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer data);
+  // The renderer answered a ping (or the question failed, which also answers).
+  void OnPingAnswered();
 
   const int id_;
   std::shared_ptr<Client> client_;
-  GtkWidget* window_ = nullptr;  // owns view_; destroyed on close
+  struct WidgetDestroy {
+    void operator()(GtkWidget* widget) const { gtk_widget_destroy(widget); }
+  };
+  // The top-level window; it owns view_ and is destroyed on close.
+  std::unique_ptr<GtkWidget, WidgetDestroy> window_;
   WebKitWebView* view_ = nullptr;
   unsigned long xid_ = 0;
   bool closing_ = false;
@@ -76,7 +95,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   bool load_failed_ = false;
   // The URL of the latest navigation, for the log.
   std::string navigation_url_;
-  guint ping_timer_ = 0;
+  SourceId ping_timer_;
   bool ping_pending_ = false;
   bool unresponsive_ = false;
 };

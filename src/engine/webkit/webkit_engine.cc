@@ -4,13 +4,14 @@
 #include <glib/gstdio.h>
 #include <webkit2/webkit2.h>
 
-#include <iostream>
 #include <thread>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/webkit/glib_ptr.h"
 #include "engine/webkit/webkit_browser.h"
 #include "engine/webkit/webkit_cookies.h"
+#include "log/log.h"
 
 namespace engine {
 
@@ -19,35 +20,46 @@ namespace {
 struct EngineState {
   bool running = false;
   std::thread::id ui_thread;
-  WebKitWebContext* context = nullptr;
+  webkit::GRef<WebKitWebContext> context;
   GMainLoop* loop = nullptr;
   bool quit_pending = false;
   std::vector<std::shared_ptr<webkit::WebKitBrowser>> browsers;
 };
 
+// Never destroyed: Shutdown tears the engine down, not the static
+// destructors after main (an early exit must not unref WebKit objects then).
 EngineState& Engine() {
-  static EngineState state;
-  return state;
+  static EngineState* const state = new EngineState;
+  return *state;
 }
 
 // The web-process extension: beside the program in a build tree, in the
 // library directory of an installed one.
 std::string WebExtensionsDirectory() {
-  gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
+  g_autofree gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
   if (exe == nullptr) return {};
-  gchar* dir = g_path_get_dirname(exe);
-  g_free(exe);
-  std::string result;
+  g_autofree gchar* dir = g_path_get_dirname(exe);
   for (const char* candidate : {"web-extensions", "../lib/vkxbrowser/web-extensions"}) {
-    gchar* path = g_build_filename(dir, candidate, nullptr);
-    gchar* canonical = g_canonicalize_filename(path, nullptr);
-    if (g_file_test(canonical, G_FILE_TEST_IS_DIR)) result = canonical;
-    g_free(canonical);
-    g_free(path);
-    if (!result.empty()) break;
+    g_autofree gchar* path = g_build_filename(dir, candidate, nullptr);
+    g_autofree gchar* canonical = g_canonicalize_filename(path, nullptr);
+    if (g_file_test(canonical, G_FILE_TEST_IS_DIR)) return canonical;
   }
-  g_free(dir);
-  return result;
+  return {};
+}
+
+// The kiosk saves nothing to disk on the page's behalf.
+void OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) {
+  WebKitURIRequest* request = webkit_download_get_request(download);
+  const gchar* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+  vkx::LogError(std::string("Download refused: ") + (uri != nullptr ? uri : ""));
+  webkit_download_cancel(download);
+}
+
+using Task = std::function<void()>;
+
+gboolean RunTask(gpointer data) {
+  webkit::CallbackData<Task>::From(data)();
+  return G_SOURCE_REMOVE;
 }
 
 // "en-US,en;q=0.9" -> {"en-US", "en"}: WebKit takes bare language tags.
@@ -74,12 +86,12 @@ bool Initialize(const Settings& settings) {
   if (state.running) return false;
   state.ui_thread = std::this_thread::get_id();
 
-  WebKitWebsiteDataManager* manager = nullptr;
+  g_autoptr(WebKitWebsiteDataManager) manager = nullptr;
   if (settings.cache_path.empty()) {
     manager = webkit_website_data_manager_new_ephemeral();
   } else {
     if (g_mkdir_with_parents(settings.cache_path.c_str(), 0700) != 0) {
-      std::cerr << "Cannot create cache directory: " << settings.cache_path << std::endl;
+      vkx::LogError("Cannot create cache directory: " + settings.cache_path);
       return false;
     }
     const std::string cache_dir = settings.cache_path + "/Cache";
@@ -91,33 +103,24 @@ bool Initialize(const Settings& settings) {
         webkit_website_data_manager_get_cookie_manager(manager), cookies.c_str(),
         WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
   }
-  state.context = webkit_web_context_new_with_website_data_manager(manager);
+  state.context = webkit::GRef<WebKitWebContext>::Adopt(
+      webkit_web_context_new_with_website_data_manager(manager));
   webkit::SetCookieDataManager(manager);
-  g_object_unref(manager);  // the context keeps it
-  if (state.context == nullptr) return false;
+  if (!state.context) return false;
   const std::string extensions = WebExtensionsDirectory();
   if (extensions.empty()) {
-    std::cerr << "Web extension directory not found: page console messages are not logged"
-              << std::endl;
+    vkx::LogError("Web extension directory not found: page console messages are not logged");
   } else {
-    webkit_web_context_set_web_extensions_directory(state.context, extensions.c_str());
+    webkit_web_context_set_web_extensions_directory(state.context.get(), extensions.c_str());
   }
-  // The kiosk saves nothing to disk on the page's behalf.
-  g_signal_connect(state.context, "download-started",
-                   G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
-                     WebKitURIRequest* request = webkit_download_get_request(download);
-                     std::cerr << "Download refused: "
-                               << (request ? webkit_uri_request_get_uri(request) : "") << std::endl;
-                     webkit_download_cancel(download);
-                   }),
-                   nullptr);
+  g_signal_connect(state.context.get(), "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
 
   if (!settings.accept_language_list.empty()) {
     std::vector<std::string> tags = LanguageTags(settings.accept_language_list);
     std::vector<const gchar*> pointers;
     for (const auto& tag : tags) pointers.push_back(tag.c_str());
     pointers.push_back(nullptr);
-    webkit_web_context_set_preferred_languages(state.context, pointers.data());
+    webkit_web_context_set_preferred_languages(state.context.get(), pointers.data());
   }
   state.running = true;
   return true;
@@ -131,9 +134,9 @@ void RunMessageLoop() {
     state.quit_pending = false;
     return;
   }
-  state.loop = g_main_loop_new(nullptr, FALSE);
-  g_main_loop_run(state.loop);
-  g_main_loop_unref(state.loop);
+  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
+  state.loop = loop;
+  g_main_loop_run(loop);
   state.loop = nullptr;
 }
 
@@ -152,7 +155,7 @@ void Shutdown() {
   for (auto& browser : state.browsers) browser->Discard();
   state.browsers.clear();
   webkit::SetCookieDataManager(nullptr);
-  g_clear_object(&state.context);
+  state.context.reset();
   state.running = false;
 }
 
@@ -160,7 +163,7 @@ bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Clien
                    const std::string& url, const BrowserSettings& settings) {
   EngineState& state = Engine();
   if (!state.running) return false;
-  auto browser = std::make_shared<webkit::WebKitBrowser>(state.context, client, settings);
+  auto browser = std::make_shared<webkit::WebKitBrowser>(state.context.get(), client, settings);
   if (!browser->Embed(parent, rect)) return false;
   state.browsers.push_back(browser);
   browser->StartResponsivenessChecks();
@@ -179,25 +182,14 @@ bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Clien
 bool CurrentlyOnUiThread() { return std::this_thread::get_id() == Engine().ui_thread; }
 
 void PostToUiThread(std::function<void()> task) {
-  auto* heap_task = new std::function<void()>(std::move(task));
-  g_idle_add_full(
-      G_PRIORITY_HIGH_IDLE,
-      [](gpointer data) -> gboolean {
-        (*static_cast<std::function<void()>*>(data))();
-        return G_SOURCE_REMOVE;
-      },
-      heap_task, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+  g_idle_add_full(G_PRIORITY_HIGH_IDLE, RunTask, webkit::CallbackData<Task>::New(std::move(task)),
+                  webkit::CallbackData<Task>::Free);
 }
 
 void PostDelayedToUiThread(std::function<void()> task, int delay_ms) {
-  auto* heap_task = new std::function<void()>(std::move(task));
-  g_timeout_add_full(
-      G_PRIORITY_DEFAULT, static_cast<guint>(delay_ms > 0 ? delay_ms : 0),
-      [](gpointer data) -> gboolean {
-        (*static_cast<std::function<void()>*>(data))();
-        return G_SOURCE_REMOVE;
-      },
-      heap_task, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+  g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(delay_ms > 0 ? delay_ms : 0), RunTask,
+                     webkit::CallbackData<Task>::New(std::move(task)),
+                     webkit::CallbackData<Task>::Free);
 }
 
 }  // namespace engine

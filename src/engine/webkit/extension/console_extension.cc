@@ -9,9 +9,11 @@
 // report where it gives one.
 #include <webkit2/webkit-web-extension.h>
 
+#include "engine/webkit/messages.h"
+
 namespace {
 
-constexpr const char* kMessageName = "vkx-console";
+namespace messages = engine::webkit::messages;
 
 constexpr const char* kInstaller = R"JS((function(send) {
   ['log', 'info', 'warn', 'error', 'debug'].forEach(function(name) {
@@ -39,8 +41,9 @@ constexpr const char* kInstaller = R"JS((function(send) {
 }))JS";
 
 void Send(WebKitWebPage* page, const char* text, const char* source, guint line) {
-  GVariant* parameters = g_variant_new("(ssu)", text ? text : "", source ? source : "", line);
-  webkit_web_page_send_message_to_view(page, webkit_user_message_new(kMessageName, parameters),
+  GVariant* parameters =
+      g_variant_new(messages::kConsoleType, text ? text : "", source ? source : "", line);
+  webkit_web_page_send_message_to_view(page, webkit_user_message_new(messages::kConsole, parameters),
                                        nullptr, nullptr, nullptr);
 }
 
@@ -50,16 +53,13 @@ void OnConsoleCall(const char* text, const char* source, int line, gpointer page
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
-  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
-  JSCValue* send = jsc_value_new_function(context, nullptr, G_CALLBACK(OnConsoleCall), page,
-                                          nullptr, G_TYPE_NONE, 3, G_TYPE_STRING, G_TYPE_STRING,
-                                          G_TYPE_INT);
-  JSCValue* installer = jsc_context_evaluate(context, kInstaller, -1);
-  JSCValue* result = jsc_value_function_call(installer, JSC_TYPE_VALUE, send, G_TYPE_NONE);
-  g_clear_object(&result);
-  g_clear_object(&installer);
-  g_clear_object(&send);
-  g_clear_object(&context);
+  g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, world);
+  g_autoptr(JSCValue) send = jsc_value_new_function(context, nullptr, G_CALLBACK(OnConsoleCall),
+                                                    page, nullptr, G_TYPE_NONE, 3, G_TYPE_STRING,
+                                                    G_TYPE_STRING, G_TYPE_INT);
+  g_autoptr(JSCValue) installer = jsc_context_evaluate(context, kInstaller, -1);
+  g_autoptr(JSCValue) result =
+      jsc_value_function_call(installer, JSC_TYPE_VALUE, send, G_TYPE_NONE);
 }
 
 void OnConsoleMessageSent(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
@@ -73,8 +73,8 @@ void OnConsoleMessageSent(WebKitWebPage* page, WebKitConsoleMessage* message, gp
 
 // The UI process asks now and then whether this page still answers.
 gboolean OnUserMessage(WebKitWebPage*, WebKitUserMessage* message, gpointer) {
-  if (g_strcmp0(webkit_user_message_get_name(message), "vkx-ping") != 0) return FALSE;
-  webkit_user_message_send_reply(message, webkit_user_message_new("vkx-pong", nullptr));
+  if (g_strcmp0(webkit_user_message_get_name(message), messages::kPing) != 0) return FALSE;
+  webkit_user_message_send_reply(message, webkit_user_message_new(messages::kPong, nullptr));
   return TRUE;
 }
 

@@ -1,0 +1,261 @@
+// The view's signals: one named handler each, connected from one table.
+// Each turns the signal into the client's handler call; the view's
+// WebKitBrowser comes as the user data.
+#include <string>
+
+#include "engine/webkit/glib_ptr.h"
+#include "engine/webkit/messages.h"
+#include "engine/webkit/webkit_browser.h"
+#include "engine/webkit/webkit_errors.h"
+#include "log/log.h"
+
+namespace engine::webkit {
+
+namespace {
+
+std::string Text(const gchar* text) { return text != nullptr ? text : ""; }
+
+// The items of a WebKit context menu as the port's menu model.
+class WebKitMenuModel : public MenuModel {
+ public:
+  explicit WebKitMenuModel(WebKitContextMenu* menu) : menu_(menu) {}
+  bool Clear() override {
+    webkit_context_menu_remove_all(menu_);
+    return true;
+  }
+  size_t GetCount() const override { return webkit_context_menu_get_n_items(menu_); }
+
+ private:
+  WebKitContextMenu* menu_;
+};
+
+// Continue allows the certificate for the host and loads the URL again;
+// Cancel leaves the error as it is. The view may be gone by then.
+class TlsErrorCallback : public Callback {
+ public:
+  TlsErrorCallback(WebKitWebView* view, GTlsCertificate* certificate, std::string uri)
+      : view_(view), certificate_(GRef<GTlsCertificate>::Ref(certificate)), uri_(std::move(uri)) {
+    g_object_add_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+  }
+  ~TlsErrorCallback() override {
+    if (view_ != nullptr) g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
+  }
+  TlsErrorCallback(const TlsErrorCallback&) = delete;
+  TlsErrorCallback& operator=(const TlsErrorCallback&) = delete;
+
+  void Continue() override {
+    if (answered_ || view_ == nullptr) return;
+    answered_ = continued_ = true;
+    g_autoptr(GUri) uri = g_uri_parse(uri_.c_str(), G_URI_FLAGS_NONE, nullptr);
+    const gchar* host = uri != nullptr ? g_uri_get_host(uri) : nullptr;
+    if (host == nullptr) return;
+    webkit_web_context_allow_tls_certificate_for_host(webkit_web_view_get_context(view_),
+                                                      certificate_.get(), host);
+    webkit_web_view_load_uri(view_, uri_.c_str());
+  }
+  void Cancel() override { answered_ = true; }
+  bool continued() const { return continued_; }
+
+ private:
+  WebKitWebView* view_;
+  GRef<GTlsCertificate> certificate_;
+  std::string uri_;
+  bool answered_ = false;
+  bool continued_ = false;
+};
+
+TerminationStatus ToTerminationStatus(WebKitWebProcessTerminationReason reason) {
+  switch (reason) {
+    case WEBKIT_WEB_PROCESS_CRASHED: return TerminationStatus::Crashed;
+    case WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT: return TerminationStatus::OutOfMemory;
+    default: return TerminationStatus::Killed;
+  }
+}
+
+}  // namespace
+
+struct BrowserSignals {
+  using Self = WebKitBrowser;
+
+  static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, Self* self) {
+    auto handler = self->HandlerOf(&Client::GetLoadHandler);
+    if (!handler) return;
+    if (event == WEBKIT_LOAD_STARTED) {
+      handler->OnLoadStart(self->shared_from_this(), Frame{Text(webkit_web_view_get_uri(view)), true});
+      return;
+    }
+    if (event != WEBKIT_LOAD_FINISHED) return;
+    // A load that failed was no page load (a refused download, a cancelled
+    // sign-in); the engine's error page, if any, reports its own end.
+    if (self->load_failed_) {
+      self->load_failed_ = false;
+      return;
+    }
+    handler->OnLoadEnd(self->shared_from_this(), Frame{Text(webkit_web_view_get_uri(view)), true},
+                       MainResourceStatus(view));
+  }
+
+  // The HTTP status of the page's main resource; 0 when it has none.
+  static int MainResourceStatus(WebKitWebView* view) {
+    WebKitWebResource* resource = webkit_web_view_get_main_resource(view);
+    WebKitURIResponse* response = resource ? webkit_web_resource_get_response(resource) : nullptr;
+    return response ? static_cast<int>(webkit_uri_response_get_status_code(response)) : 0;
+  }
+
+  static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                               Self* self) {
+    self->load_failed_ = true;
+    auto handler = self->HandlerOf(&Client::GetLoadHandler);
+    if (handler && error != nullptr) {
+      handler->OnLoadError(self->shared_from_this(), Frame{Text(uri), true}, LoadErrorCode(error),
+                           error->message, Text(uri));
+    }
+    return FALSE;  // the engine's error page, until a retry replaces it
+  }
+
+  static gboolean OnLoadFailedWithTlsErrors(WebKitWebView* view, gchar* uri,
+                                            GTlsCertificate* certificate,
+                                            GTlsCertificateFlags errors, Self* self) {
+    // This load failed either way; a continued one is loaded anew.
+    self->load_failed_ = true;
+    auto handler = self->HandlerOf(&Client::GetRequestHandler);
+    if (!handler || certificate == nullptr) return FALSE;
+    auto callback = std::make_shared<TlsErrorCallback>(view, certificate, Text(uri));
+    handler->OnCertificateError(self->shared_from_this(), CertificateErrorCode(errors), Text(uri),
+                                SslInfoOf(certificate), callback);
+    // A refusal shows the engine's own error page.
+    return callback->continued() ? TRUE : FALSE;
+  }
+
+  static void OnClose(WebKitWebView*, Self* self) { self->FinishClose(); }
+
+  static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, Self* self) {
+    WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+    self->Popup(Text(request ? webkit_uri_request_get_uri(request) : nullptr),
+                WindowOpenDisposition::NewPopup, webkit_navigation_action_is_user_gesture(action));
+    return nullptr;  // never a second view
+  }
+
+  static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, Self* self) {
+    return self->DecidePolicy(decision, type);
+  }
+
+  static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, Self* self) {
+    return self->HandleKeyPress(event);
+  }
+
+  static void OnTitleChanged(WebKitWebView* view, GParamSpec*, Self* self) {
+    if (auto handler = self->HandlerOf(&Client::GetDisplayHandler)) {
+      handler->OnTitleChange(self->shared_from_this(), Text(webkit_web_view_get_title(view)));
+    }
+  }
+
+  static void FullscreenChanged(Self* self, bool fullscreen) {
+    if (auto handler = self->HandlerOf(&Client::GetDisplayHandler)) {
+      handler->OnFullscreenModeChange(self->shared_from_this(), fullscreen);
+    }
+  }
+  static gboolean OnEnterFullscreen(WebKitWebView*, Self* self) {
+    FullscreenChanged(self, true);
+    return FALSE;
+  }
+  static gboolean OnLeaveFullscreen(WebKitWebView*, Self* self) {
+    FullscreenChanged(self, false);
+    return FALSE;
+  }
+
+  // Console lines from the web-process extension.
+  static gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, Self* self) {
+    if (g_strcmp0(webkit_user_message_get_name(message), messages::kConsole) != 0) return FALSE;
+    GVariant* parameters = webkit_user_message_get_parameters(message);
+    if (parameters == nullptr ||
+        !g_variant_is_of_type(parameters, G_VARIANT_TYPE(messages::kConsoleType))) {
+      return TRUE;
+    }
+    const gchar* text = nullptr;
+    const gchar* source = nullptr;
+    guint32 line = 0;
+    g_variant_get(parameters, "(&s&su)", &text, &source, &line);
+    if (auto handler = self->HandlerOf(&Client::GetDisplayHandler)) {
+      handler->OnConsoleMessage(self->shared_from_this(), LogSeverity::Info, text, source,
+                                static_cast<int>(line));
+    }
+    return TRUE;
+  }
+
+  static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                     Self* self) {
+    self->ping_pending_ = false;
+    if (auto handler = self->HandlerOf(&Client::GetRequestHandler)) {
+      handler->OnRenderProcessTerminated(self->shared_from_this(), ToTerminationStatus(reason));
+    }
+  }
+
+  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                                WebKitHitTestResult*, Self* self) {
+    auto handler = self->HandlerOf(&Client::GetContextMenuHandler);
+    if (!handler) return FALSE;
+    WebKitMenuModel model(menu);
+    handler->OnBeforeContextMenu(self->shared_from_this(), model);
+    if (model.GetCount() != 0) return FALSE;
+    vkx::LogError("Context menu refused");
+    return TRUE;
+  }
+
+  static gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request,
+                                      Self* self) {
+    if (!WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request) || !self->notifications_blocked_) {
+      return FALSE;
+    }
+    webkit_permission_request_deny(request);
+    return TRUE;
+  }
+
+  static gboolean OnRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, Self*) {
+    webkit_file_chooser_request_cancel(request);
+    vkx::LogError("File chooser refused");
+    return TRUE;
+  }
+
+  static gboolean OnPrint(WebKitWebView*, WebKitPrintOperation*, Self*) {
+    vkx::LogError("Print refused");
+    return TRUE;
+  }
+
+  static gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request,
+                                 Self* self) {
+    vkx::LogError("HTTP authentication refused: " + self->navigation_url_);
+    webkit_authentication_request_cancel(request);
+    return TRUE;
+  }
+};
+
+void WebKitBrowser::ConnectSignals() {
+  struct Signal {
+    const char* name;
+    GCallback handler;
+  };
+  static const Signal kSignals[] = {
+      {"load-changed", G_CALLBACK(BrowserSignals::OnLoadChanged)},
+      {"load-failed", G_CALLBACK(BrowserSignals::OnLoadFailed)},
+      {"load-failed-with-tls-errors", G_CALLBACK(BrowserSignals::OnLoadFailedWithTlsErrors)},
+      {"close", G_CALLBACK(BrowserSignals::OnClose)},
+      {"create", G_CALLBACK(BrowserSignals::OnCreate)},
+      {"decide-policy", G_CALLBACK(BrowserSignals::OnDecidePolicy)},
+      {"key-press-event", G_CALLBACK(BrowserSignals::OnKeyPress)},
+      {"notify::title", G_CALLBACK(BrowserSignals::OnTitleChanged)},
+      {"enter-fullscreen", G_CALLBACK(BrowserSignals::OnEnterFullscreen)},
+      {"leave-fullscreen", G_CALLBACK(BrowserSignals::OnLeaveFullscreen)},
+      {"user-message-received", G_CALLBACK(BrowserSignals::OnUserMessage)},
+      {"web-process-terminated", G_CALLBACK(BrowserSignals::OnWebProcessTerminated)},
+      {"context-menu", G_CALLBACK(BrowserSignals::OnContextMenu)},
+      {"permission-request", G_CALLBACK(BrowserSignals::OnPermissionRequest)},
+      {"run-file-chooser", G_CALLBACK(BrowserSignals::OnRunFileChooser)},
+      {"print", G_CALLBACK(BrowserSignals::OnPrint)},
+      {"authenticate", G_CALLBACK(BrowserSignals::OnAuthenticate)},
+  };
+  for (const Signal& signal : kSignals) g_signal_connect(view_, signal.name, signal.handler, this);
+}
+
+}  // namespace engine::webkit

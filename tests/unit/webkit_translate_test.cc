@@ -1,0 +1,76 @@
+// The WebKit adapter's translations of GDK keys and GLib/WebKit errors into
+// the port's numbers. Pure functions: no display or web process needed.
+#include <gdk/gdkkeysyms.h>
+#include <gtest/gtest.h>
+
+#include "engine/webkit/webkit_errors.h"
+#include "engine/webkit/webkit_keys.h"
+
+namespace {
+
+using namespace engine;
+using webkit::CertificateErrorCode;
+using webkit::LoadErrorCode;
+using webkit::WindowsKeyCode;
+
+// WebKit's error domains and codes as WebKit registers them: only the
+// adapter includes WebKit headers.
+const GQuark kWebKitNetworkError = g_quark_from_static_string("WebKitNetworkError");
+const GQuark kWebKitPolicyError = g_quark_from_static_string("WebKitPolicyError");
+enum : int {
+  kNetworkTransport = 300,
+  kNetworkUnknownProtocol = 301,
+  kNetworkCancelled = 302,
+  kNetworkFileDoesNotExist = 303,
+  kPolicyInterrupted = 102,
+};
+
+TEST(WebKitTranslate, KeyCodesFollowTheWindowsTable) {
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_a), 'A');
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_Z), 'Z');
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_7), '7');
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_F1), 112);
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_F12), 123);
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_KP_5), 101);
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_ISO_Left_Tab), 9);
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_KP_Enter), 13);
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_Meta_R), 18);
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_apostrophe), 222);
+  EXPECT_EQ(WindowsKeyCode(GDK_KEY_eacute), 0);
+}
+
+TEST(WebKitTranslate, CertificateErrorsPickTheStrongestReason) {
+  const auto flags = [](int bits) { return static_cast<GTlsCertificateFlags>(bits); };
+  EXPECT_EQ(CertificateErrorCode(flags(G_TLS_CERTIFICATE_BAD_IDENTITY | G_TLS_CERTIFICATE_UNKNOWN_CA |
+                                       G_TLS_CERTIFICATE_EXPIRED)),
+            ERR_CERT_COMMON_NAME_INVALID);
+  EXPECT_EQ(CertificateErrorCode(flags(G_TLS_CERTIFICATE_UNKNOWN_CA | G_TLS_CERTIFICATE_EXPIRED)),
+            ERR_CERT_AUTHORITY_INVALID);
+  EXPECT_EQ(CertificateErrorCode(G_TLS_CERTIFICATE_NOT_ACTIVATED), ERR_CERT_DATE_INVALID);
+  EXPECT_EQ(CertificateErrorCode(G_TLS_CERTIFICATE_REVOKED), ERR_CERT_REVOKED);
+  EXPECT_EQ(CertificateErrorCode(G_TLS_CERTIFICATE_INSECURE), ERR_CERT_WEAK_SIGNATURE_ALGORITHM);
+  EXPECT_EQ(CertificateErrorCode(G_TLS_CERTIFICATE_GENERIC_ERROR), ERR_CERT_INVALID);
+}
+
+TEST(WebKitTranslate, LoadErrorsByDomainAndCode) {
+  const auto code = [](GQuark domain, int number) {
+    g_autoptr(GError) error = g_error_new_literal(domain, number, "failed");
+    return LoadErrorCode(error);
+  };
+  EXPECT_EQ(code(kWebKitPolicyError, kPolicyInterrupted), ERR_BLOCKED_BY_CLIENT);
+  EXPECT_EQ(code(kWebKitNetworkError, kNetworkCancelled), ERR_ABORTED);
+  EXPECT_EQ(code(kWebKitNetworkError, kNetworkFileDoesNotExist), ERR_FILE_NOT_FOUND);
+  EXPECT_EQ(code(kWebKitNetworkError, kNetworkUnknownProtocol), ERR_UNKNOWN_URL_SCHEME);
+  EXPECT_EQ(code(kWebKitNetworkError, kNetworkTransport), ERR_FAILED);
+  EXPECT_EQ(code(G_TLS_ERROR, G_TLS_ERROR_BAD_CERTIFICATE), ERR_SSL_PROTOCOL_ERROR);
+  EXPECT_EQ(code(G_RESOLVER_ERROR, G_RESOLVER_ERROR_NOT_FOUND), ERR_NAME_NOT_RESOLVED);
+  EXPECT_EQ(code(G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED), ERR_CONNECTION_REFUSED);
+  EXPECT_EQ(code(G_IO_ERROR, G_IO_ERROR_TIMED_OUT), ERR_TIMED_OUT);
+  EXPECT_EQ(code(G_IO_ERROR, G_IO_ERROR_NETWORK_UNREACHABLE), ERR_ADDRESS_UNREACHABLE);
+  EXPECT_EQ(code(G_IO_ERROR, G_IO_ERROR_CONNECTION_CLOSED), ERR_CONNECTION_CLOSED);
+  EXPECT_EQ(code(G_IO_ERROR, G_IO_ERROR_CANCELLED), ERR_ABORTED);
+  EXPECT_EQ(code(G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED), ERR_FAILED);
+  EXPECT_EQ(code(G_FILE_ERROR, G_FILE_ERROR_NOENT), ERR_FAILED);
+}
+
+}  // namespace
