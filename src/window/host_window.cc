@@ -50,10 +50,10 @@ const char* const* IconDataFor(const std::string& iconName) {
 std::unique_ptr<HostWindow> HostWindow::Connect() {
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return nullptr;
-  return std::unique_ptr<HostWindow>(new HostWindow(display));
+  return std::make_unique<HostWindow>(Key{}, display);
 }
 
-HostWindow::HostWindow(Display* display)
+HostWindow::HostWindow(Key, Display* display)
     : display_(display), xDisplay(display), screenNumber(DefaultScreen(display)) {}
 
 HostWindow::~HostWindow() {

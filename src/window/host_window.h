@@ -39,9 +39,15 @@ struct HostWindowEvents {
 };
 
 class HostWindow {
+  struct Key {
+    explicit Key() = default;
+  };
+
  public:
   // Opens the display connection; null when there is none.
   static std::unique_ptr<HostWindow> Connect();
+  // Through Connect only.
+  HostWindow(Key, Display* display);
   ~HostWindow();
   HostWindow(const HostWindow&) = delete;
   HostWindow& operator=(const HostWindow&) = delete;
@@ -80,7 +86,6 @@ class HostWindow {
   };
   struct EventSource;
 
-  explicit HostWindow(Display* display);
   void SetWindowIcon(const std::string& iconName);
   void SendWmState(long action, Atom first, Atom second, long source);
   unsigned BrowserWidth() const;
