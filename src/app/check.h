@@ -1,14 +1,4 @@
-// Fatal checks for programming errors: print the failed expression and abort.
+// Kept for code that still includes it from here: the checks live with the log.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
-
-#define VKX_CHECK(condition)                                     \
-  do {                                                           \
-    if (!(condition)) {                                          \
-      std::fprintf(stderr, "Check failed: %s. \n", #condition);  \
-      std::fflush(stderr);                                       \
-      std::abort();                                              \
-    }                                                            \
-  } while (false)
+#include "log/check.h"

@@ -1,29 +1,40 @@
 // Start-up of the kiosk: configuration, engine, host window, toolbar and
-// browser, then the main loop until the kiosk is told to end.
+// browser, then the one main loop until the kiosk is told to end.
 #include <gtk/gtk.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/engine_settings.h"
-#include "app/schedule.h"
-#include "client/client_manager.h"
+#include "app/kiosk.h"
+#include "app/shutdown.h"
 #include "config/config.h"
 #include "engine/engine.h"
-#include "window/browser_window.h"
+#include "log/log.h"
 #include "window/host_window.h"
-#include "window/toolbar.h"
+
+namespace {
+
+// The help and version texts end in a line feed of their own.
+void PrintText(std::string text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  vkx::LogInfo(text);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   // Operators read the log through a pipe: every line leaves as it is written.
   setvbuf(stdout, nullptr, _IOLBF, 0);
   switch (ParseCommandLine(argc, argv)) {
     case CommandLineAction::Help:
-      fputs(UsageText(argc > 0 ? argv[0] : "vkxbrowser").c_str(), stdout);
+      PrintText(UsageText(argc > 0 ? argv[0] : "vkxbrowser"));
       return 0;
     case CommandLineAction::Version:
-      fputs(VersionText().c_str(), stdout);
+      PrintText(VersionText());
       return 0;
     case CommandLineAction::Run:
       break;
@@ -38,27 +49,20 @@ int main(int argc, char* argv[]) {
   BuildEngineSettings(config, settings);
 
   // Without a display nothing below can work: say so before the engine starts.
-  OpenHostDisplay();
+  std::unique_ptr<vkx::HostWindow> host = vkx::HostWindow::Connect();
+  if (!host) {
+    vkx::LogError("Cannot open display");
+    return 1;
+  }
   if (!engine::Initialize(settings)) return -1;
   if (!gtk_init_check(&argc, &argv)) {
-    fprintf(stderr, "Cannot open display\n");
+    vkx::LogError("Cannot open display");
     return 1;
   }
 
-  ClientManager manager;
-  CreateHostWindow();
-  if (config.GetEnableToolbar()) SetupToolbar(config.GetEnableAutoHide());
-
-  browserSettings.windowless_frame_rate = 60;
-  browserSettings.javascript = engine::State::Enabled;
-  CreateBrowserWindow();
-
-  StartXEventSource();
-  StartDelayedSetup();
-  WatchStopSignals();
-
+  Kiosk kiosk(*host, config);
+  kiosk.Start();
+  // Returns only once the exit sequence has run (app/shutdown.h).
   engine::RunMessageLoop();
-  engine::Shutdown();
-  // The host window stays until it is closed; that ends the process.
-  ServeUntilClosed();
+  ForceShutdown();
 }

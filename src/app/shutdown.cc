@@ -1,6 +1,5 @@
 #include "app/shutdown.h"
 
-#include <glib.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,50 +7,75 @@
 #include <cstdlib>
 
 #include "app/process_tree.h"
-#include "client/client_manager.h"
-#include "config/config.h"
-#include "cookies/cookies.h"
 #include "engine/engine.h"
-#include "window/browser_window.h"
+#include "log/log.h"
 
-std::atomic<bool> closeRequested{false};
+// A source that becomes ready once the browser has closed and the save has
+// finished. Both change only in the main loop's own dispatches, and GLib
+// asks every source before it sleeps: no polling.
+struct ExitSequence::Watch {
+  GSource source;
+  ExitSequence* sequence;
+};
 
-void RequestClose() {
-  closeRequested = true;
-  g_main_context_wakeup(nullptr);
+ExitSequence::ExitSequence(std::function<void()> closeBrowser,
+                           std::function<bool()> closedAndSaved, std::chrono::milliseconds bound)
+    : close_browser_(std::move(closeBrowser)),
+      closed_and_saved_(std::move(closedAndSaved)),
+      bound_(bound) {}
+
+ExitSequence::~ExitSequence() {
+  if (timer_ != 0) g_source_remove(timer_);
+  if (watch_ != nullptr) {
+    g_source_destroy(watch_);
+    g_source_unref(watch_);
+  }
 }
 
-
-namespace {
-
-// How long the kiosk waits at most, when ending, for the browser to close
-// and its cookies to be written.
-constexpr guint kCookieSaveWaitMs = 3000;
-
-bool BrowserClosedAndSaved() {
-  const bool closed = g_manager == nullptr || g_manager->BrowserCount() == 0;
-  return closed && !vkx::CookieSaveInProgress();
-}
-
-// Runs the loop until the browser has closed and the save has finished, or
-// the time is up: a kill at once would lose every cookie of the session.
-void WaitForCookieSave() {
-  bool timedOut = false;
-  const guint timer = g_timeout_add(kCookieSaveWaitMs, [](gpointer flag) -> gboolean {
-    *static_cast<bool*>(flag) = true;
+void ExitSequence::Begin(bool waitForCookieSave) {
+  if (begun_) return;
+  begun_ = true;
+  if (close_browser_) close_browser_();
+  // A kill at once would lose every cookie of the session.
+  if (!waitForCookieSave) {
+    Finish();
+    return;
+  }
+  static GSourceFuncs funcs = {
+      [](GSource* source, gint* timeout) -> gboolean {
+        *timeout = -1;
+        return reinterpret_cast<Watch*>(source)->sequence->closed_and_saved_();
+      },
+      [](GSource* source) -> gboolean {
+        return reinterpret_cast<Watch*>(source)->sequence->closed_and_saved_();
+      },
+      [](GSource* source, GSourceFunc, gpointer) -> gboolean {
+        reinterpret_cast<Watch*>(source)->sequence->Finish();
+        return G_SOURCE_REMOVE;
+      },
+      nullptr, nullptr, nullptr};
+  watch_ = g_source_new(&funcs, sizeof(Watch));
+  reinterpret_cast<Watch*>(watch_)->sequence = this;
+  g_source_attach(watch_, nullptr);
+  timer_ = g_timeout_add(static_cast<guint>(bound_.count()), [](gpointer data) -> gboolean {
+    auto* self = static_cast<ExitSequence*>(data);
+    self->timer_ = 0;
+    self->Finish();
     return G_SOURCE_REMOVE;
-  }, &timedOut);
-  while (!timedOut && !BrowserClosedAndSaved()) g_main_context_iteration(nullptr, TRUE);
-  if (!timedOut) g_source_remove(timer);
+  }, this);
 }
 
-}  // namespace
+void ExitSequence::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (timer_ != 0) g_source_remove(timer_);
+  timer_ = 0;
+  if (watch_ != nullptr) g_source_destroy(watch_);
+  engine::QuitMessageLoop();
+}
 
 void ForceShutdown() {
-  const bool saveCookies = Config::Instance().GetCacheCookies() && engine::IsRunning();
-  CloseBrowserAndQuit();
-  if (saveCookies) WaitForCookieSave();
-  puts("force shutdown...");
+  vkx::LogInfo("force shutdown...");
   fflush(stdout);
   for (pid_t helper : EngineHelpersOf(getpid(), ReadProcessTable())) kill(helper, SIGKILL);
   kill(getpid(), SIGKILL);

@@ -1,13 +1,13 @@
 #include "client/client.h"
 
 #include <cstdlib>
-#include <iostream>
 
-#include "app/check.h"
 #include "client/client_util.h"
 #include "client/launch_file.h"
 #include "client/login_script.h"
 #include "config/config.h"
+#include "log/check.h"
+#include "log/log.h"
 #include "request/request_handler.h"
 
 namespace vkx {
@@ -31,9 +31,11 @@ constexpr Preference kPreferences[] = {
 
 }  // namespace
 
-Client::Client()
-    : ctx_menu_handler_(std::make_shared<CtxMenuHandler>()),
-      kbd_handler_(std::make_shared<KbdHandler>()),
+Client::Client(ClientManager& manager, ClientHooks hooks)
+    : manager_(manager),
+      hooks_(std::move(hooks)),
+      ctx_menu_handler_(std::make_shared<CtxMenuHandler>()),
+      kbd_handler_(std::make_shared<KbdHandler>(hooks_.endSession)),
       recovery_(std::make_shared<Recovery>()) {
   BuildLoginScript();
   request_handler_ = std::make_shared<::RequestHandler>();
@@ -45,7 +47,7 @@ std::shared_ptr<engine::ContextMenuHandler> Client::GetContextMenuHandler() {
 }
 
 std::shared_ptr<engine::DisplayHandler> Client::GetDisplayHandler() {
-  return std::make_shared<DisplayHandler>();
+  return std::make_shared<DisplayHandler>(hooks_);
 }
 
 std::shared_ptr<engine::KeyboardHandler> Client::GetKeyboardHandler() { return kbd_handler_; }
@@ -59,19 +61,21 @@ std::shared_ptr<engine::RequestHandler> Client::GetRequestHandler() { return req
 void Client::OnAfterCreated(engine::BrowserPtr browser) {
   browser_ = browser;
   browser->SetFocus(true);
-  HandleAfterCreated(browser);
+  HandleAfterCreated(manager_, browser);
   ApplyPreferences(browser);
 }
 
 bool Client::DoClose(engine::BrowserPtr browser) { return HandleDoClose(std::move(browser)); }
 
-void Client::OnBeforeClose(engine::BrowserPtr browser) { HandleBeforeClose(std::move(browser)); }
+void Client::OnBeforeClose(engine::BrowserPtr browser) {
+  HandleBeforeClose(manager_, std::move(browser));
+}
 
 void Client::OnLoadEnd(engine::BrowserPtr browser, const engine::Frame& frame,
                        int http_status_code) {
   VKX_CHECK(engine::CurrentlyOnUiThread());
-  std::cout << "Page loaded, status code: " << http_status_code << std::endl;
-  std::cout << "URL: " << frame.url << std::endl;
+  LogInfo("Page loaded, status code: " + std::to_string(http_status_code));
+  LogInfo("URL: " + frame.url);
   if (!login_script_.empty() && http_status_code == 200) InjectLoginScript(browser);
   if (frame.is_main) recovery_->OnLoadEnd(browser, frame.url, http_status_code);
 }
@@ -87,8 +91,8 @@ void Client::OnLoadError(engine::BrowserPtr browser, const engine::Frame& frame,
 
 bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target_url,
                            engine::WindowOpenDisposition /*disposition*/, bool /*user_gesture*/) {
-  std::cout << "Client new target: " << std::endl;
-  std::cout << target_url << std::endl;
+  LogInfo("Client new target: ");
+  LogInfo(target_url);
   const int mode = Config::Instance().GetDisplayMode();
   if (mode == Config::Fullscreen) {
     browser->LoadURL(target_url);
@@ -103,9 +107,9 @@ void Client::ApplyPreferences(engine::BrowserPtr browser) {
   for (const Preference& preference : kPreferences) {
     std::string error;
     if (browser->SetPreference(preference.name, preference.value, error)) {
-      std::cout << preference.success << std::endl;
+      LogInfo(preference.success);
     } else {
-      std::cerr << "Failed to set '" << preference.name << "': " << error << std::endl;
+      LogError(std::string("Failed to set '") + preference.name + "': " + error);
     }
   }
 }
@@ -118,7 +122,7 @@ void Client::LaunchTarget(const std::string& url, bool maximized) {
   const std::string command = std::string(LauncherPath()) + " " + path + " &";
   // The launcher's own outcome is not ours to judge; a shell that could not start is.
   if (std::system(command.c_str()) == -1) {
-    std::cerr << "Failed to start the launcher for: " << path << std::endl;
+    LogError("Failed to start the launcher for: " + path);
   }
 }
 

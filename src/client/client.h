@@ -5,9 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "client/client_manager.h"
 #include "client/handlers.h"
-#include "client/recovery.h"
 #include "engine/engine.h"
+#include "request/recovery.h"
 
 class RequestHandler;
 
@@ -18,7 +19,9 @@ class Client : public engine::Client,
                public engine::LoadHandler,
                public std::enable_shared_from_this<Client> {
  public:
-  Client();
+  // The browser is registered with `manager` while it lives; `hooks` reach
+  // the window and the shutdown.
+  Client(ClientManager& manager, ClientHooks hooks);
 
   // Null until the engine reports the browser created; kept after it closed.
   engine::BrowserPtr GetBrowser() const { return browser_; }
@@ -48,6 +51,8 @@ class Client : public engine::Client,
   void BuildLoginScript();
   void InjectLoginScript(engine::BrowserPtr browser);
 
+  ClientManager& manager_;
+  const ClientHooks hooks_;
   std::string login_script_;
   std::shared_ptr<CtxMenuHandler> ctx_menu_handler_;
   std::shared_ptr<KbdHandler> kbd_handler_;

@@ -1,23 +1,13 @@
 #include "client/client_manager.h"
 
-#include <iostream>
+#include "log/check.h"
+#include "log/log.h"
 
-#include "app/check.h"
-
-ClientManager* g_manager = nullptr;
-
-ClientManager::ClientManager() { g_manager = this; }
+ClientManager::ClientManager() = default;
 
 ClientManager::~ClientManager() {
   VKX_CHECK(thread_checker_.CalledOnValidThread());
   VKX_CHECK(browser_list_.empty());
-  g_manager = nullptr;
-}
-
-ClientManager* ClientManager::Instance() {
-  VKX_CHECK(engine::CurrentlyOnUiThread());
-  VKX_CHECK(g_manager);
-  return g_manager;
 }
 
 void ClientManager::AddBrowser(engine::BrowserPtr browser) {
@@ -33,8 +23,5 @@ void ClientManager::RemoveBrowser(engine::BrowserPtr browser) {
       break;
     }
   }
-  if (browser_list_.empty()) {
-    std::cout << "Quit message loop ...." << std::endl;
-    engine::QuitMessageLoop();
-  }
+  if (browser_list_.empty()) vkx::LogInfo("Quit message loop ....");
 }

@@ -1,4 +1,5 @@
-// Registry of the open browsers; the last removal ends the message loop.
+// Registry of the open browsers. The application owns the one manager and
+// hands it to the client; the shutdown waits for it to become empty.
 #pragma once
 
 #include <list>
@@ -32,9 +33,9 @@ class ClientManager {
   ClientManager(const ClientManager&) = delete;
   ClientManager& operator=(const ClientManager&) = delete;
 
-  static ClientManager* Instance();
-
   void AddBrowser(engine::BrowserPtr browser);
+  // Removing the last one logs "Quit message loop ....": the page has gone.
+  // The kiosk goes on serving its window until it is told to end.
   void RemoveBrowser(engine::BrowserPtr browser);
 
   size_t BrowserCount() const { return browser_list_.size(); }
@@ -43,5 +44,3 @@ class ClientManager {
   vkx::ThreadChecker thread_checker_;
   std::list<engine::BrowserPtr> browser_list_;
 };
-
-extern ClientManager* g_manager;

@@ -1,18 +1,14 @@
-// Relays between the client's engine callbacks and the rest of the kiosk,
-// and the host window's full-screen requests on behalf of the page.
+// Relays between the client's life-span callbacks and the browser registry.
 #pragma once
 
+#include "client/client_manager.h"
 #include "engine/engine.h"
 
 namespace vkx {
 
-void HandleAfterCreated(engine::BrowserPtr browser);
+void HandleAfterCreated(ClientManager& manager, engine::BrowserPtr browser);
 bool HandleDoClose(engine::BrowserPtr browser);
-void HandleBeforeClose(engine::BrowserPtr browser);
-
-// Ask the window manager, over a connection of their own, to add or remove
-// the host window's full-screen state.
-void EnterFullscreen(engine::BrowserPtr browser);
-void ExitFullscreen(engine::BrowserPtr browser);
+// Starts the cookie save, then unregisters the browser.
+void HandleBeforeClose(ClientManager& manager, engine::BrowserPtr browser);
 
 }  // namespace vkx

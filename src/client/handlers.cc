@@ -1,50 +1,39 @@
 #include "client/handlers.h"
 
-#include <iostream>
-
-#include "app/shutdown.h"
-#include "client/client_util.h"
 #include "client/key_policy.h"
 #include "config/config.h"
-#include "window/host_window.h"
+#include "log/log.h"
 
 namespace vkx {
 
 bool KbdHandler::OnPreKeyEvent(engine::BrowserPtr /*browser*/, const engine::KeyEvent& event,
                                bool* /*is_keyboard_shortcut*/) {
   const Config& config = Config::Instance();
-  const KeyVerdict verdict =
-      DecidePreKey(event, config.GetEndSessionKey() == Config::CtrlAltC,
-                   config.GetDisableKbdShortcuts(), std::cout);
-  std::cout.flush();
-  if (verdict.endSession) RequestClose();
+  const KeyVerdict verdict = DecidePreKey(event, config.GetEndSessionKey() == Config::CtrlAltC,
+                                          config.GetDisableKbdShortcuts());
+  if (verdict.endSession && end_session_) end_session_();
   return verdict.consume;
 }
 
 bool KbdHandler::OnKeyEvent(engine::BrowserPtr /*browser*/, const engine::KeyEvent& event) {
-  LogUnhandledKey(event, std::cout);
-  std::cout.flush();
+  LogUnhandledKey(event);
   return false;
 }
 
 void DisplayHandler::OnTitleChange(engine::BrowserPtr /*browser*/, const std::string& title) {
-  SetWindowTitle(title);
+  if (hooks_.setTitle) hooks_.setTitle(title);
 }
 
-void DisplayHandler::OnFullscreenModeChange(engine::BrowserPtr browser, bool fullscreen) {
+void DisplayHandler::OnFullscreenModeChange(engine::BrowserPtr /*browser*/, bool fullscreen) {
+  // A kiosk that already covers the screen neither enters nor leaves it for the page.
   if (Config::Instance().GetDisplayMode() == Config::Fullscreen) return;
-  if (fullscreen) {
-    EnterFullscreen(browser);
-  } else {
-    ExitFullscreen(browser);
-  }
+  if (hooks_.setFullscreen) hooks_.setFullscreen(fullscreen);
 }
 
 bool DisplayHandler::OnConsoleMessage(engine::BrowserPtr /*browser*/, engine::LogSeverity /*level*/,
                                       const std::string& message, const std::string& source,
                                       int line) {
-  std::cout << ">> " << message << " (Source: " << source << ", Line: " << line << ")"
-            << std::endl;
+  LogInfo(">> " + message + " (Source: " + source + ", Line: " + std::to_string(line) + ")");
   return false;
 }
 

@@ -1,24 +1,45 @@
 // The kiosk policy for keys, title, full screen, page console and context menus.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "engine/engine.h"
 
 namespace vkx {
 
+// What the client asks of the kiosk around it. The application connects
+// these to the host window; the client knows nothing of X.
+struct ClientHooks {
+  std::function<void(const std::string& title)> setTitle;
+  // The page entered (true) or left (false) its HTML full screen.
+  std::function<void(bool fullscreen)> setFullscreen;
+  // The end-session key was pressed.
+  std::function<void()> endSession;
+};
+
 class KbdHandler : public engine::KeyboardHandler {
  public:
+  explicit KbdHandler(std::function<void()> endSession) : end_session_(std::move(endSession)) {}
   bool OnPreKeyEvent(engine::BrowserPtr browser, const engine::KeyEvent& event,
                      bool* is_keyboard_shortcut) override;
   bool OnKeyEvent(engine::BrowserPtr browser, const engine::KeyEvent& event) override;
+
+ private:
+  std::function<void()> end_session_;
 };
 
 class DisplayHandler : public engine::DisplayHandler {
  public:
+  explicit DisplayHandler(ClientHooks hooks) : hooks_(std::move(hooks)) {}
   void OnTitleChange(engine::BrowserPtr browser, const std::string& title) override;
   void OnFullscreenModeChange(engine::BrowserPtr browser, bool fullscreen) override;
   bool OnConsoleMessage(engine::BrowserPtr browser, engine::LogSeverity level,
                         const std::string& message, const std::string& source,
                         int line) override;
+
+ private:
+  ClientHooks hooks_;
 };
 
 class CtxMenuHandler : public engine::ContextMenuHandler {

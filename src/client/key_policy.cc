@@ -1,5 +1,9 @@
 #include "client/key_policy.h"
 
+#include <string>
+
+#include "log/log.h"
+
 namespace vkx {
 
 namespace {
@@ -16,22 +20,22 @@ bool IsKeyDown(const engine::KeyEvent& event) {
 }  // namespace
 
 KeyVerdict DecidePreKey(const engine::KeyEvent& event, bool endSessionChord,
-                        bool disableShortcuts, std::ostream& log) {
+                        bool disableShortcuts) {
   KeyVerdict verdict;
   if (!IsKeyDown(event)) return verdict;
   const bool ctrl = (event.modifiers & engine::EVENTFLAG_CONTROL_DOWN) != 0;
   const bool alt = (event.modifiers & engine::EVENTFLAG_ALT_DOWN) != 0;
-  log << "OnPreKeyEvent - Ctrl: " << ctrl << ", Alt:" << alt << ", K:" << event.windows_key_code
-      << '\n';
+  LogInfo("OnPreKeyEvent - Ctrl: " + std::to_string(ctrl) + ", Alt:" + std::to_string(alt) +
+          ", K:" + std::to_string(event.windows_key_code));
   if (endSessionChord && ctrl && alt && event.windows_key_code == kKeyC) {
-    log << "Ctrl+Alt+C detected. Terminating client..." << '\n';
+    LogInfo("Ctrl+Alt+C detected. Terminating client...");
     verdict.consume = true;
     verdict.endSession = true;
     return verdict;
   }
   if (disableShortcuts) {
     if (event.windows_key_code >= kKeyF1 && event.windows_key_code <= kKeyF12) {
-      log << "OnPreKeyEvent - F" << event.windows_key_code - 111 << " key pressed" << '\n';
+      LogInfo("OnPreKeyEvent - F" + std::to_string(event.windows_key_code - 111) + " key pressed");
       verdict.consume = true;
     } else {
       verdict.consume = ctrl || alt;
@@ -40,10 +44,11 @@ KeyVerdict DecidePreKey(const engine::KeyEvent& event, bool endSessionChord,
   return verdict;
 }
 
-void LogUnhandledKey(const engine::KeyEvent& event, std::ostream& log) {
+void LogUnhandledKey(const engine::KeyEvent& event) {
   if (!IsKeyDown(event)) return;
-  log << "OnKeyEvent - Ctrl: " << ((event.modifiers >> 2) & 1)
-      << ", Alt:" << ((event.modifiers >> 3) & 1) << ", K:" << event.windows_key_code << '\n';
+  LogInfo("OnKeyEvent - Ctrl: " + std::to_string((event.modifiers >> 2) & 1) +
+          ", Alt:" + std::to_string((event.modifiers >> 3) & 1) +
+          ", K:" + std::to_string(event.windows_key_code));
 }
 
 }  // namespace vkx

@@ -1,8 +1,6 @@
 // Which keys reach the page: the kiosk's shortcut policy, free of any toolkit.
 #pragma once
 
-#include <ostream>
-
 #include "engine/types.h"
 
 namespace vkx {
@@ -12,12 +10,12 @@ struct KeyVerdict {
   bool endSession = false;  // the end-session chord was pressed
 };
 
-// Before the page: logs the key down and decides. Key-up and character
-// events always pass and are not logged.
+// Before the page: logs the key down (LogInfo) and decides. Key-up and
+// character events always pass and are not logged.
 KeyVerdict DecidePreKey(const engine::KeyEvent& event, bool endSessionChord,
-                        bool disableShortcuts, std::ostream& log);
+                        bool disableShortcuts);
 
 // After the page left the key unhandled: logs the key down.
-void LogUnhandledKey(const engine::KeyEvent& event, std::ostream& log);
+void LogUnhandledKey(const engine::KeyEvent& event);
 
 }  // namespace vkx

@@ -3,8 +3,9 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <iostream>
 #include <vector>
+
+#include "log/log.h"
 
 namespace vkx {
 
@@ -14,7 +15,7 @@ std::string WriteLaunchFile(const std::string& pathTemplate, const std::string& 
   path.push_back('\0');
   const int fd = mkstemp(path.data());
   if (fd == -1) {
-    std::cerr << "Failed to create a temporary file!" << std::endl;
+    LogError("Failed to create a temporary file!");
     return {};
   }
   const std::string name(path.data());
@@ -23,9 +24,9 @@ std::string WriteLaunchFile(const std::string& pathTemplate, const std::string& 
     out << "url=" << url << '\n'
         << "displayMode=" << (maximized ? "maximized" : "window") << '\n';
     out.close();
-    std::cout << "INI written to: " << name << std::endl;
+    LogInfo("INI written to: " + name);
   } else {
-    std::cerr << "Unable to open file: " << name << std::endl;
+    LogError("Unable to open file: " + name);
   }
   close(fd);
   return name;

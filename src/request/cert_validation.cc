@@ -3,8 +3,10 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
-#include <iostream>
 #include <memory>
+#include <string>
+
+#include "log/log.h"
 
 namespace vkx {
 
@@ -41,14 +43,14 @@ TrustStore SystemTrustStore() {
 
 bool ValidateCertificateChain(const engine::DerBytes& server,
                               const std::vector<engine::DerBytes>& chain, const TrustStore& store) {
-  std::cerr << "ValidateCertificateChain" << std::endl;
+  LogError("ValidateCertificateChain");
   return ValidateWithOpenSSL(server, chain, store);
 }
 
 bool ValidateWithOpenSSL(const engine::DerBytes& server,
                          const std::vector<engine::DerBytes>& intermediates,
                          const TrustStore& store) {
-  std::cerr << "ValidateWithOpenSSL" << std::endl;
+  LogError("ValidateWithOpenSSL");
   X509Ptr cert = ParseDer(server);
   if (!cert) return false;
   std::unique_ptr<STACK_OF(X509), StackFree> untrusted(sk_X509_new_null());
@@ -69,7 +71,7 @@ bool ValidateWithOpenSSL(const engine::DerBytes& server,
     return false;
   }
   const int result = X509_verify_cert(context.get());
-  std::cerr << "ValidateWithOpenSSL, result: " << result << std::endl;
+  LogError("ValidateWithOpenSSL, result: " + std::to_string(result));
   return result == 1;
 }
 

@@ -2,12 +2,11 @@
 
 #include <glib.h>
 
-#include <iostream>
-
-#include "client/recovery.h"
 #include "config/config.h"
 #include "cookies/cookies.h"
+#include "log/log.h"
 #include "request/cert_validation.h"
+#include "request/recovery.h"
 
 bool IsExternalProtocolUrl(const std::string& url) { return url.rfind("vmware-view://", 0) == 0; }
 
@@ -73,7 +72,7 @@ void RequestHandler::LaunchDefaultHandler(const std::string& url) {
   GError* error = nullptr;
   if (!g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
                      &error)) {
-    std::cerr << "Failed to launch default handler for URL: " << url << std::endl;
+    vkx::LogError("Failed to launch default handler for URL: " + url);
     g_clear_error(&error);
   }
 }

@@ -1,32 +1,28 @@
-#include "window/browser_window.h"
+// The browser's place in the host window: an X child window below the
+// toolbar strip, into which the engine puts its own window.
+#include "window/host_window.h"
+#include "window/toolbar.h"
 
-#include "client/client.h"
-#include "config/config.h"
-#include "engine/engine.h"
-#include "window/x11_state.h"
+namespace vkx {
 
-Window browserWindow = 0;
-std::shared_ptr<vkx::Client> browserClient;
-engine::BrowserSettings browserSettings;
+int HostWindow::ToolbarHeight() const { return toolbar_ ? toolbar_->Height() : 0; }
 
-namespace {
-
-unsigned BrowserHeight() {
-  const int height = windowHeight - toolbarHeight;
+unsigned HostWindow::BrowserHeight() const {
+  const int height = windowHeight - ToolbarHeight();
   return height > 0 ? static_cast<unsigned>(height) : 1;
 }
 
-unsigned BrowserWidth() { return windowWidth > 0 ? static_cast<unsigned>(windowWidth) : 1; }
-
-engine::BrowserPtr LiveBrowser() {
-  if (!browserClient || !engine::IsRunning()) return nullptr;
-  return browserClient->GetBrowser();
+unsigned HostWindow::BrowserWidth() const {
+  return windowWidth > 0 ? static_cast<unsigned>(windowWidth) : 1;
 }
 
-}  // namespace
+engine::Rect HostWindow::BrowserRect() const {
+  return {0, 0, static_cast<int>(BrowserWidth()), static_cast<int>(BrowserHeight())};
+}
 
-void CreateBrowserWindow() {
-  browserWindow = XCreateSimpleWindow(xDisplay, hostWindow, 0, toolbarHeight, BrowserWidth(),
+Window HostWindow::CreateBrowserArea() {
+  if (browserWindow != 0) return browserWindow;
+  browserWindow = XCreateSimpleWindow(xDisplay, hostWindow, 0, ToolbarHeight(), BrowserWidth(),
                                       BrowserHeight(), 1, BlackPixel(xDisplay, screenNumber),
                                       WhitePixel(xDisplay, screenNumber));
   XMapWindow(xDisplay, browserWindow);
@@ -36,16 +32,13 @@ void CreateBrowserWindow() {
   // The engine's window is reparented into browserWindow from another
   // connection: it must exist on the server first.
   XSync(xDisplay, False);
-  const engine::Rect rect{0, 0, static_cast<int>(BrowserWidth()), static_cast<int>(BrowserHeight())};
-  browserClient = std::make_shared<vkx::Client>();
-  const std::string url = Config::Instance().GetUrl();
-  engine::CreateBrowser(browserWindow, rect, browserClient, url, browserSettings);
+  return browserWindow;
 }
 
-void ResizeBrowser() {
-  XMoveWindow(xDisplay, browserWindow, 0, toolbarHeight);
+void HostWindow::ResizeBrowser(const engine::BrowserPtr& browser) {
+  if (browserWindow == 0) return;
+  XMoveWindow(xDisplay, browserWindow, 0, ToolbarHeight());
   XResizeWindow(xDisplay, browserWindow, BrowserWidth(), BrowserHeight());
-  engine::BrowserPtr browser = LiveBrowser();
   if (browser && browser->GetWindowHandle() != 0) {
     XResizeWindow(xDisplay, browser->GetWindowHandle(), BrowserWidth(), BrowserHeight());
     // The engine reads the new size back over its own connection.
@@ -54,12 +47,8 @@ void ResizeBrowser() {
   }
 }
 
-void FocusBrowser() {
-  if (engine::BrowserPtr browser = LiveBrowser()) browser->SetFocus(true);
+void HostWindow::ToolbarHeightChanged() {
+  if (events_.resized) events_.resized();
 }
 
-void CloseBrowserAndQuit() {
-  if (!engine::IsRunning()) return;
-  if (engine::BrowserPtr browser = LiveBrowser()) browser->CloseBrowser(true);
-  engine::QuitMessageLoop();
-}
+}  // namespace vkx

@@ -5,44 +5,24 @@
 #include <X11/xpm.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <iostream>
-#include <memory>
 
-#include "config/config.h"
+#include "log/log.h"
 #include "window/icons/brellik_icon.h"
 #include "window/icons/default_icon.h"
-#include "window/x11_state.h"
+#include "window/toolbar.h"
 
-Display* xDisplay = nullptr;
-int screenNumber = 0;
-Window hostWindow = 0;
-Atom wmDeleteWindow = 0;
-Pixmap iconPixmap = 0;
-Pixmap iconMask = 0;
-int windowWidth = 0;
-int windowHeight = 0;
-int toolbarHeight = 0;
+namespace vkx {
 
 namespace {
 
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-// Owns the connection that xDisplay points at.
-std::unique_ptr<Display, DisplayCloser> displayOwner;
+// The connection whose errors the handler reports, and the handler it
+// replaced: Xlib's handler takes no user data.
+Display* errorDisplay = nullptr;
+XErrorHandler errorPrevious = nullptr;
 
 template <typename T, typename... Args>
 std::unique_ptr<T, int (*)(void*)> XAlloc(T* (*alloc)(Args...), Args... args) {
   return std::unique_ptr<T, int (*)(void*)>(alloc(args...), XFree);
-}
-
-void SendWmState(long action, Atom first, Atom second, bool sync) {
-  SendNetWmState(xDisplay, hostWindow, action, first, second, 0);
-  if (sync) {
-    XSync(xDisplay, False);
-    XFlush(xDisplay);
-  }
 }
 
 }  // namespace
@@ -63,41 +43,68 @@ void SendNetWmState(Display* display, Window window, long action, Atom first, At
              SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
-void OpenHostDisplay() {
-  if (xDisplay != nullptr) return;
-  displayOwner.reset(XOpenDisplay(nullptr));
-  xDisplay = displayOwner.get();
-  if (xDisplay == nullptr) {
-    fprintf(stderr, "Cannot open display\n");
-    exit(1);
-  }
+const char* const* IconDataFor(const std::string& iconName) {
+  return iconName == "brellik" ? vkx::icons::brellikIcon : vkx::icons::defaultIcon;
 }
 
-void CreateHostWindow() {
-  Config& config = Config::Instance();
-  windowWidth = config.GetWidth();
-  windowHeight = config.GetHeight();
-  OpenHostDisplay();
-  screenNumber = DefaultScreen(xDisplay);
+std::unique_ptr<HostWindow> HostWindow::Connect() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return nullptr;
+  return std::make_unique<HostWindow>(Key{}, display);
+}
+
+HostWindow::HostWindow(Key, Display* display)
+    : display_(display), xDisplay(display), screenNumber(DefaultScreen(display)) {}
+
+HostWindow::~HostWindow() {
+  StopWatching();
+  if (eventSource != nullptr) g_source_unref(eventSource);
+  toolbar_.reset();
+  if (iconPixmap != 0) XFreePixmap(xDisplay, iconPixmap);
+  if (iconMask != 0) XFreePixmap(xDisplay, iconMask);
+  // With its children: the toolbar strip and the browser's area.
+  if (hostWindow != 0) XDestroyWindow(xDisplay, hostWindow);
+  if (errorHandlerInstalled) {
+    // Errors of the requests above still reach this handler.
+    XSync(xDisplay, False);
+    XSetErrorHandler(errorPrevious);
+    errorDisplay = nullptr;
+    errorPrevious = nullptr;
+  }
+  // display_ closes the connection.
+}
+
+void HostWindow::Create(const HostWindowOptions& options) {
+  if (hostWindow != 0) return;
+  // Errors of this connection are printed; the toolkit's connection keeps
+  // its own handler, so its error traps still work.
+  errorPrevious = XSetErrorHandler(OnXError);
+  errorDisplay = xDisplay;
+  errorHandlerInstalled = true;
+
+  windowWidth = options.width;
+  windowHeight = options.height;
   // X refuses a zero or negative size; such a configured size still gives a window.
   const unsigned width = windowWidth > 0 ? static_cast<unsigned>(windowWidth) : 1;
   const unsigned height = windowHeight > 0 ? static_cast<unsigned>(windowHeight) : 1;
   hostWindow = XCreateSimpleWindow(xDisplay, RootWindow(xDisplay, screenNumber), 100, 100, width,
                                    height, 1, BlackPixel(xDisplay, screenNumber),
                                    WhitePixel(xDisplay, screenNumber));
-  SetWindowIcon(config.GetIconName());
+  SetWindowIcon(options.iconName);
   XSelectInput(xDisplay, hostWindow, KeyPressMask | ExposureMask | StructureNotifyMask);
   wmDeleteWindow = XInternAtom(xDisplay, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(xDisplay, hostWindow, &wmDeleteWindow, 1);
   XMapWindow(xDisplay, hostWindow);
   XFlush(xDisplay);
+
+  if (options.toolbar) {
+    toolbar_ = std::make_unique<Toolbar>(
+        Toolbar::Place{xDisplay, hostWindow, screenNumber, windowWidth}, options.autoHide,
+        [this] { RequestClose(); }, [this] { ToolbarHeightChanged(); });
+  }
 }
 
-const char* const* IconDataFor(const std::string& iconName) {
-  return iconName == "brellik" ? vkx::icons::brellikIcon : vkx::icons::defaultIcon;
-}
-
-void SetWindowIcon(const std::string& iconName) {
+void HostWindow::SetWindowIcon(const std::string& iconName) {
   XpmAttributes attributes{};
   attributes.valuemask = 0;
   // libXpm takes non-const data but only reads it.
@@ -106,7 +113,7 @@ void SetWindowIcon(const std::string& iconName) {
       XpmCreatePixmapFromData(xDisplay, hostWindow, data, &iconPixmap, &iconMask, &attributes);
   XpmFreeAttributes(&attributes);
   if (result != 0) {
-    fprintf(stderr, "Error loading XPM icon\n");
+    LogError("Error loading XPM icon");
     return;
   }
   auto hints = XAlloc(XAllocWMHints);
@@ -117,8 +124,8 @@ void SetWindowIcon(const std::string& iconName) {
   XSetWMHints(xDisplay, hostWindow, hints.get());
 }
 
-void SetWindowTitle(const std::string& title) {
-  if (xDisplay == nullptr || hostWindow == 0) return;
+void HostWindow::SetTitle(const std::string& title) {
+  if (hostWindow == 0) return;
   char netWmName[] = "_NET_WM_NAME";
   char utf8String[] = "UTF8_STRING";
   char* names[] = {netWmName, utf8String};
@@ -132,51 +139,47 @@ void SetWindowTitle(const std::string& title) {
   XFlush(xDisplay);
 }
 
-void ApplyDisplayMode() {
-  switch (Config::Instance().GetDisplayMode()) {
-    case Config::Fullscreen:
-      SetFullscreen();
-      break;
-    case Config::Maximized:
-      SetMaximized();
-      break;
-    default:
-      break;
-  }
+void HostWindow::SendWmState(long action, Atom first, Atom second, long source) {
+  SendNetWmState(xDisplay, hostWindow, action, first, second, source);
 }
 
-void SetFullscreen() {
+void HostWindow::SetFullscreen() {
   XInternAtom(xDisplay, "_NET_WM_STATE", False);
-  Atom fullscreen = XInternAtom(xDisplay, "_NET_WM_STATE_FULLSCREEN", False);
-  printf("SetFullscreen\n");
-  SendWmState(1, fullscreen, 0, true);
+  const Atom fullscreen = XInternAtom(xDisplay, "_NET_WM_STATE_FULLSCREEN", False);
+  LogInfo("SetFullscreen");
+  SendWmState(1, fullscreen, 0, 0);
+  XSync(xDisplay, False);
+  XFlush(xDisplay);
 }
 
-void SetMaximized() {
+void HostWindow::SetMaximized() {
   XInternAtom(xDisplay, "_NET_WM_STATE", False);
-  Atom horizontal = XInternAtom(xDisplay, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
-  Atom vertical = XInternAtom(xDisplay, "_NET_WM_STATE_MAXIMIZED_VERT", False);
-  printf("%lu\n%lu\n", horizontal, vertical);
-  SendWmState(1, horizontal, vertical, false);
+  const Atom horizontal = XInternAtom(xDisplay, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
+  const Atom vertical = XInternAtom(xDisplay, "_NET_WM_STATE_MAXIMIZED_VERT", False);
+  LogInfo(std::to_string(horizontal) + "\n" + std::to_string(vertical));
+  SendWmState(1, horizontal, vertical, 0);
 }
 
-int OnXError(Display* display, XErrorEvent* event) {
+void HostWindow::RequestFullscreen(bool fullscreen) {
+  if (hostWindow == 0) return;
+  const Atom state = XInternAtom(xDisplay, "_NET_WM_STATE_FULLSCREEN", False);
+  SendWmState(fullscreen ? 1 : 0, state, 0, 1);
+  XFlush(xDisplay);
+}
+
+void HostWindow::Flush() { XFlush(xDisplay); }
+
+int HostWindow::OnXError(Display* display, XErrorEvent* event) {
+  if (display != errorDisplay && errorPrevious != nullptr) return errorPrevious(display, event);
   char text[1024] = {};
   XGetErrorText(display, event->error_code, text, sizeof text);
-  fprintf(stderr, "X Error: %s\n", text);
-  fprintf(stderr, "  Request Code: %d\n", event->request_code);
-  fprintf(stderr, "  Minor Code:   %d\n", event->minor_code);
-  fprintf(stderr, "  Serial:       %lu\n", event->serial);
-  fprintf(stderr, "  ResourceID:   0x%lx\n", event->resourceid);
+  char report[1400];
+  std::snprintf(report, sizeof report,
+                "X Error: %s\n  Request Code: %d\n  Minor Code:   %d\n  Serial:       %lu\n"
+                "  ResourceID:   0x%lx",
+                text, event->request_code, event->minor_code, event->serial, event->resourceid);
+  LogError(report);
   return 0;
 }
 
-void DestroyHostWindow() {
-  if (xDisplay == nullptr) return;
-  if (iconPixmap != 0) XFreePixmap(xDisplay, iconPixmap);
-  if (iconMask != 0) XFreePixmap(xDisplay, iconMask);
-  if (hostWindow != 0) XDestroyWindow(xDisplay, hostWindow);
-  iconPixmap = iconMask = hostWindow = 0;
-  displayOwner.reset();
-  xDisplay = nullptr;
-}
+}  // namespace vkx

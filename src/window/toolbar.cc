@@ -2,56 +2,22 @@
 
 #include <gdk/gdkx.h>
 
-#include <cstdio>
+#include <string>
 
-#include "app/shutdown.h"
-#include "window/auto_hide.h"
-#include "window/browser_window.h"
-#include "window/host_window.h"
-#include "window/x11_state.h"
+#include "log/log.h"
 
-Window toolbarWindow = 0;
-GtkWidget* toolbarGtkWindow = nullptr;
-GtkWidget* toolbarWidget = nullptr;
+namespace vkx {
 
-namespace {
-
-AutoHideState autoHide;
-bool autoHideStarted = false;
-guint tickTimer = 0;
-
-// The 100 ms tick runs while the toolbar is shown and while the pointer is
-// over the hidden strip. A hidden toolbar with the pointer elsewhere changes
-// nothing at a tick, so the kiosk sleeps until the pointer enters the strip.
-void StartTicking() {
-  if (!autoHideStarted || tickTimer != 0) return;
-  tickTimer = g_timeout_add(100, [](gpointer) -> gboolean {
-    if (ToolbarAutoHideTick()) return G_SOURCE_CONTINUE;
-    tickTimer = 0;
-    return G_SOURCE_REMOVE;
-  }, nullptr);
-}
-XErrorHandler previousErrorHandler = nullptr;
-
-// X errors of the kiosk's own connection are printed; the toolkit's
-// connection keeps its own handler, so its error traps still work.
-int ChainedXError(Display* display, XErrorEvent* event) {
-  if (display != xDisplay && previousErrorHandler != nullptr) {
-    return previousErrorHandler(display, event);
-  }
-  return OnXError(display, event);
-}
-
-unsigned StripWidth() { return windowWidth > 0 ? static_cast<unsigned>(windowWidth) : 1; }
-
-}  // namespace
-
-void SetupToolbar(bool autoHideOn) {
-  toolbarHeight = 40;
-  autoHide.hideTicks = 0;
-  autoHide.toolbarHidden = false;
-  BuildToolbar();
-  if (autoHideOn && !autoHideStarted) {
+Toolbar::Toolbar(const Place& place, bool autoHideOn, std::function<void()> quit,
+                 std::function<void()> heightChanged)
+    : xDisplay(place.display),
+      hostWindow(place.host),
+      screenNumber(place.screen),
+      windowWidth(place.width),
+      quit_(std::move(quit)),
+      heightChanged_(std::move(heightChanged)) {
+  Build();
+  if (autoHideOn) {
     autoHideStarted = true;
     // The pointer entering the strip wakes the hidden toolbar's tick.
     XSelectInput(xDisplay, toolbarWindow, EnterWindowMask);
@@ -59,8 +25,18 @@ void SetupToolbar(bool autoHideOn) {
   }
 }
 
-void BuildToolbar() {
-  previousErrorHandler = XSetErrorHandler(ChainedXError);
+Toolbar::~Toolbar() {
+  if (tickTimer != 0) g_source_remove(tickTimer);
+  // The toolkit's window first: it lives inside the strip.
+  if (toolbarGtkWindow != nullptr) gtk_widget_destroy(toolbarGtkWindow);
+  if (toolbarWindow != 0) XDestroyWindow(xDisplay, toolbarWindow);
+}
+
+unsigned Toolbar::StripWidth() const {
+  return windowWidth > 0 ? static_cast<unsigned>(windowWidth) : 1;
+}
+
+void Toolbar::Build() {
   toolbarWindow = XCreateSimpleWindow(xDisplay, hostWindow, 0, 0, StripWidth(),
                                       static_cast<unsigned>(toolbarHeight), 1,
                                       BlackPixel(xDisplay, screenNumber),
@@ -80,7 +56,7 @@ void BuildToolbar() {
   gtk_tool_item_set_expand(separator, TRUE);
   gtk_toolbar_insert(GTK_TOOLBAR(toolbarWidget), separator, -1);
   GtkToolItem* quit = gtk_tool_button_new(nullptr, "Quit");
-  g_signal_connect_data(quit, "clicked", G_CALLBACK(OnQuitClicked), nullptr, nullptr,
+  g_signal_connect_data(quit, "clicked", G_CALLBACK(OnQuitClicked), this, nullptr,
                         static_cast<GConnectFlags>(0));
   gtk_toolbar_insert(GTK_TOOLBAR(toolbarWidget), quit, -1);
   gtk_box_pack_start(GTK_BOX(box), toolbarWidget, FALSE, FALSE, 0);
@@ -93,32 +69,43 @@ void BuildToolbar() {
   XSync(gdk_x11_display_get_xdisplay(gdk_display_get_default()), False);
   const int result = XReparentWindow(xDisplay, xid, toolbarWindow, 0, 0);
   XSync(xDisplay, False);
-  if (result != 0) fprintf(stderr, "XReparentWindow error return: %d\n", result);
+  if (result != 0) LogError("XReparentWindow error return: " + std::to_string(result));
   gtk_widget_show_all(toolbarGtkWindow);
 }
 
-void LayoutToolbar() {
-  if (toolbarGtkWindow == nullptr) return;
+void Toolbar::Layout(int width) {
+  windowWidth = width;
   XMoveWindow(xDisplay, toolbarWindow, 0, 0);
   XResizeWindow(xDisplay, toolbarWindow, StripWidth(), static_cast<unsigned>(toolbarHeight));
   gtk_window_resize(GTK_WINDOW(toolbarGtkWindow), static_cast<int>(StripWidth()), toolbarHeight);
 }
 
-void SetToolbarHidden(bool hide) {
-  if (toolbarGtkWindow == nullptr) return;
+void Toolbar::SetHidden(bool hide) {
   if (hide) {
     gtk_widget_hide(toolbarWidget);
-    toolbarHeight = 10;
+    toolbarHeight = kHiddenHeight;
   } else {
     gtk_widget_show(toolbarWidget);
-    toolbarHeight = 40;
+    toolbarHeight = kShownHeight;
   }
-  LayoutToolbar();
-  ResizeBrowser();
+  Layout(windowWidth);
+  if (heightChanged_) heightChanged_();
 }
 
-bool ToolbarAutoHideTick() {
-  if (toolbarGtkWindow == nullptr) return false;
+// The 100 ms tick runs while the toolbar is shown and while the pointer is
+// over the hidden strip. A hidden toolbar with the pointer elsewhere changes
+// nothing at a tick, so the kiosk sleeps until the pointer enters the strip.
+void Toolbar::StartTicking() {
+  if (!autoHideStarted || tickTimer != 0) return;
+  tickTimer = g_timeout_add(100, [](gpointer data) -> gboolean {
+    auto* self = static_cast<Toolbar*>(data);
+    if (self->AutoHideTick()) return G_SOURCE_CONTINUE;
+    self->tickTimer = 0;
+    return G_SOURCE_REMOVE;
+  }, this);
+}
+
+bool Toolbar::AutoHideTick() {
   bool inStrip = false;
   if (autoHide.toolbarHidden) {
     GdkDisplay* display = gdk_display_get_default();
@@ -130,12 +117,12 @@ bool ToolbarAutoHideTick() {
     gtk_widget_get_allocation(toolbarGtkWindow, &allocation);
     inStrip = InHotStrip(x, y, allocation.x, allocation.y, allocation.width);
   }
-  switch (AutoHideTick(autoHide, inStrip)) {
+  switch (::AutoHideTick(autoHide, inStrip)) {
     case AutoHideAction::Hide:
-      SetToolbarHidden(true);
+      SetHidden(true);
       break;
     case AutoHideAction::Show:
-      SetToolbarHidden(false);
+      SetHidden(false);
       break;
     case AutoHideAction::Stay:
       break;
@@ -143,6 +130,9 @@ bool ToolbarAutoHideTick() {
   return !autoHide.toolbarHidden || inStrip;
 }
 
-void OnToolbarStripEntered() { StartTicking(); }
+void Toolbar::OnQuitClicked(GtkToolButton* /*button*/, gpointer self) {
+  auto* toolbar = static_cast<Toolbar*>(self);
+  if (toolbar->quit_) toolbar->quit_();
+}
 
-void OnQuitClicked(GtkToolButton* /*button*/, gpointer /*data*/) { RequestClose(); }
+}  // namespace vkx

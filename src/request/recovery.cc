@@ -1,7 +1,9 @@
-#include "client/recovery.h"
+#include "request/recovery.h"
 
 #include <algorithm>
-#include <iostream>
+#include <string>
+
+#include "log/log.h"
 
 namespace vkx {
 
@@ -70,8 +72,8 @@ void Recovery::OnLoadError(engine::BrowserPtr browser, const std::string& url, i
 void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,
                              const std::string& why) {
   const milliseconds delay = load_backoff_.Next(clock_());
-  std::cerr << "Load of " << url << " failed (" << why << "): trying again in " << delay.count()
-            << " ms" << std::endl;
+  LogError("Load of " + url + " failed (" + why + "): trying again in " +
+           std::to_string(delay.count()) + " ms");
   retry_url_ = url;
   const int generation = ++retry_generation_;
   std::weak_ptr<Recovery> weak = shared_from_this();
@@ -92,8 +94,8 @@ void Recovery::OnRendererTerminated(engine::BrowserPtr browser, engine::Terminat
   const char* how = status == engine::TerminationStatus::Crashed       ? "crashed"
                     : status == engine::TerminationStatus::OutOfMemory ? "ran out of memory"
                                                                        : "was ended";
-  std::cerr << "Renderer process " << how << ": reloading " << browser->GetMainFrameURL()
-            << " in " << delay.count() << " ms" << std::endl;
+  LogError(std::string("Renderer process ") + how + ": reloading " + browser->GetMainFrameURL() +
+           " in " + std::to_string(delay.count()) + " ms");
   std::weak_ptr<engine::Browser> target = browser;
   engine::PostDelayedToUiThread(
       [target] {
@@ -111,7 +113,7 @@ void Recovery::OnUnresponsive(engine::BrowserPtr browser) {
         auto self = weak.lock();
         auto page = target.lock();
         if (!self || !page || generation != self->hang_generation_) return;
-        std::cerr << "Page not responding: ending its renderer" << std::endl;
+        LogError("Page not responding: ending its renderer");
         page->TerminateRenderProcess();
       },
       kHangGraceMs);
