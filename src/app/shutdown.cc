@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/process_tree.h"
 #include "engine/engine.h"
+#include "engine/process_table.h"
 #include "log/log.h"
 
 // A source that becomes ready once the browser has closed and the save has
@@ -77,7 +77,7 @@ void ExitSequence::Finish() {
 void ForceShutdown() {
   vkx::LogInfo("force shutdown...");
   fflush(stdout);
-  for (pid_t helper : EngineHelpersOf(getpid(), ReadProcessTable())) kill(helper, SIGKILL);
+  for (pid_t helper : engine::EngineHelpersOf(getpid(), engine::ReadProcessTable())) kill(helper, SIGKILL);
   kill(getpid(), SIGKILL);
   exit(1);
 }

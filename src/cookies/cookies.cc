@@ -1,9 +1,9 @@
 #include "cookies/cookies.h"
 
-#include "app/check.h"
 #include "config/config.h"
 #include "cookies/cookie_file.h"
 #include "cookies/cookie_jar.h"
+#include "log/check.h"
 #include "log/log.h"
 
 namespace {

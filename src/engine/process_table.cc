@@ -60,6 +60,23 @@ std::vector<ProcessRow> ReadProcessTable() {
   return table;
 }
 
+std::vector<pid_t> EngineHelpersOf(pid_t root, const std::vector<ProcessRow>& table) {
+  std::vector<pid_t> helpers;
+  std::vector<pid_t> parents{root};
+  while (!parents.empty()) {
+    const pid_t parent = parents.back();
+    parents.pop_back();
+    for (const ProcessRow& row : table) {
+      if (row.ppid != parent || row.pid == root) continue;
+      if (row.comm.rfind("WebKit", 0) == 0) {
+        helpers.push_back(row.pid);
+        parents.push_back(row.pid);
+      }
+    }
+  }
+  return helpers;
+}
+
 std::optional<ProcessRow> FindDescendant(pid_t root, const std::string& prefix,
                                          const std::vector<ProcessRow>& table) {
   std::vector<pid_t> parents{root};

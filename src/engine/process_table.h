@@ -34,6 +34,11 @@ bool IsLive(const ProcessRow& row);
 // Every process of the machine.
 std::vector<ProcessRow> ReadProcessTable();
 
+// The engine's helper processes below `root`: those named WebKit*, and
+// theirs. Anything else (a launcher, a desktop opener) is left out, and so
+// are its children.
+std::vector<pid_t> EngineHelpersOf(pid_t root, const std::vector<ProcessRow>& table);
+
 // The live process below `root` (at any depth) whose command name begins
 // with `prefix`; nullopt when there is none.
 std::optional<ProcessRow> FindDescendant(pid_t root, const std::string& prefix,

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/process_tree.h"
+#include "engine/process_table.h"
 #include "app/shutdown.h"
 #include "fake_engine.h"
 #include "window/auto_hide.h"
@@ -56,7 +56,7 @@ TEST(AutoHide, HotStripBoundsAreInclusive) {
 }
 
 TEST(ForcedShutdown, KillsOnlyTheEngineHelpersItStarted) {
-  const std::vector<ProcessRow> table = {
+  const std::vector<engine::ProcessRow> table = {
       {100, 1, "vkxbrowser"},
       {101, 100, "WebKitWebProces"},
       {102, 100, "WebKitNetworkPr"},
@@ -66,10 +66,33 @@ TEST(ForcedShutdown, KillsOnlyTheEngineHelpersItStarted) {
       {200, 1, "vkxbrowser"},         // another kiosk on the machine
       {201, 200, "WebKitWebProces"},
   };
-  std::vector<pid_t> helpers = EngineHelpersOf(100, table);
+  std::vector<pid_t> helpers = engine::EngineHelpersOf(100, table);
   std::sort(helpers.begin(), helpers.end());
   EXPECT_EQ(helpers, (std::vector<pid_t>{101, 102, 103}));
-  EXPECT_TRUE(EngineHelpersOf(999, table).empty());
+  EXPECT_TRUE(engine::EngineHelpersOf(999, table).empty());
+}
+
+TEST(ProcessTable, StatLinesWithOddNamesAndProcessesOnTheirWayOut) {
+  // comm may hold blanks and parentheses; flags 0x4 is a process exiting.
+  const auto row = engine::ParseStatLine(
+      "4242 (Web (x) Pr) S 100 4242 4242 0 -1 4194564 10 0 0 0 5 6 0 0 20 0 9 0 987654 0 0");
+  ASSERT_TRUE(row.has_value());
+  EXPECT_EQ(row->pid, 4242);
+  EXPECT_EQ(row->ppid, 100);
+  EXPECT_EQ(row->comm, "Web (x) Pr");
+  EXPECT_TRUE(row->exiting);
+  EXPECT_EQ(row->start_time, 987654u);
+  EXPECT_FALSE(engine::IsLive(*row));
+  EXPECT_FALSE(engine::ParseStatLine("4242 (cut short) S 100").has_value());
+
+  // The network process is found below the kiosk at any depth, never a
+  // dead one or another kiosk's.
+  std::vector<engine::ProcessRow> table = {
+      {100, 1, "vkxbrowser", 'S'},       {101, 100, "bwrap", 'S'},
+      {102, 101, "WebKitNetworkPr", 'Z'}, {103, 101, "WebKitNetworkPr", 'S'},
+      {201, 200, "WebKitNetworkPr", 'S'}};
+  EXPECT_EQ(engine::FindDescendant(100, "WebKitNetworkPr", table)->pid, 103);
+  EXPECT_FALSE(engine::FindDescendant(300, "WebKitNetworkPr", table).has_value());
 }
 
 // ---- the exit sequence ----

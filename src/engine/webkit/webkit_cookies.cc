@@ -13,6 +13,7 @@
 
 #include "engine/engine.h"
 #include "engine/process_table.h"
+#include "engine/webkit/glib_ptr.h"
 
 namespace engine::webkit {
 
@@ -135,19 +136,20 @@ Cookie FromSoup(SoupCookie* soup) {
   return cookie;
 }
 
+using CallbackBox = CallbackData<std::shared_ptr<SetCookieCallback>>;
+using VisitorBox = CallbackData<std::shared_ptr<CookieVisitor>>;
+
 class CookieStore : public CookieManager {
  public:
   bool SetCookie(const std::string& url, const Cookie& cookie,
                  std::shared_ptr<SetCookieCallback> callback) override {
     if (dataManager == nullptr) return false;
-    GUri* uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
+    g_autoptr(GUri) uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
     if (uri == nullptr || g_uri_get_host(uri) == nullptr || *g_uri_get_host(uri) == '\0') {
-      if (uri) g_uri_unref(uri);
       return false;
     }
     const std::string host = Lower(g_uri_get_host(uri));
     const std::string path = cookie.path.empty() ? DefaultPath(uri) : cookie.path;
-    g_uri_unref(uri);
 
     std::string domain = host;  // host-only
     if (!cookie.domain.empty()) {
@@ -155,54 +157,43 @@ class CookieStore : public CookieManager {
       if (bare.empty() || !DomainMatches(host, bare)) {
         // Refused as a browser refuses a cookie for another site.
         g_idle_add_full(G_PRIORITY_DEFAULT, [](gpointer data) -> gboolean {
-          auto* cb = static_cast<std::shared_ptr<SetCookieCallback>*>(data);
-          if (*cb) (*cb)->OnComplete(false);
+          if (auto& cb = CallbackBox::From(data)) cb->OnComplete(false);
           return G_SOURCE_REMOVE;
-        }, new std::shared_ptr<SetCookieCallback>(callback), [](gpointer data) {
-          delete static_cast<std::shared_ptr<SetCookieCallback>*>(data);
-        });
+        }, CallbackBox::New(callback), CallbackBox::Free);
         return true;
       }
       domain = "." + bare;
     }
-    SoupCookie* soup = soup_cookie_new(cookie.name.c_str(), cookie.value.c_str(), domain.c_str(),
-                                       path.c_str(), -1);
+    g_autoptr(SoupCookie) soup = soup_cookie_new(cookie.name.c_str(), cookie.value.c_str(),
+                                                 domain.c_str(), path.c_str(), -1);
     soup_cookie_set_secure(soup, cookie.secure);
     soup_cookie_set_http_only(soup, cookie.httponly);
     if (cookie.has_expires) {
-      GDateTime* expires = g_date_time_new_from_unix_utc((cookie.expires - kEpochDeltaMicros) / 1000000LL);
-      if (expires != nullptr) {
-        soup_cookie_set_expires(soup, expires);
-        g_date_time_unref(expires);
-      }
+      g_autoptr(GDateTime) expires =
+          g_date_time_new_from_unix_utc((cookie.expires - kEpochDeltaMicros) / 1000000LL);
+      if (expires != nullptr) soup_cookie_set_expires(soup, expires);
     }
     ++pendingWrites;
-    auto* held = new std::shared_ptr<SetCookieCallback>(std::move(callback));
     webkit_cookie_manager_add_cookie(
         webkit_website_data_manager_get_cookie_manager(dataManager), soup, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-          std::unique_ptr<std::shared_ptr<SetCookieCallback>> cb(
-              static_cast<std::shared_ptr<SetCookieCallback>*>(data));
-          GError* error = nullptr;
+          const auto cb = CallbackBox::Take(data);
+          g_autoptr(GError) error = nullptr;
           const bool ok = webkit_cookie_manager_add_cookie_finish(WEBKIT_COOKIE_MANAGER(source),
                                                                   result, &error);
-          g_clear_error(&error);
           if (*cb) (*cb)->OnComplete(ok);
           WriteDone();
         },
-        held);
-    soup_cookie_free(soup);
+        CallbackBox::New(std::move(callback)));
     return true;
   }
 
   bool VisitAllCookies(std::shared_ptr<CookieVisitor> visitor) override {
     if (dataManager == nullptr || !visitor) return false;
-    auto* held = new std::shared_ptr<CookieVisitor>(std::move(visitor));
     webkit_cookie_manager_get_all_cookies(
         webkit_website_data_manager_get_cookie_manager(dataManager), nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-          std::unique_ptr<std::shared_ptr<CookieVisitor>> held_visitor(
-              static_cast<std::shared_ptr<CookieVisitor>*>(data));
+          const auto held_visitor = VisitorBox::Take(data);
           g_autoptr(GError) error = nullptr;
           GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
                                                                      result, &error);
@@ -224,7 +215,7 @@ class CookieStore : public CookieManager {
           g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
           if (complete) (*held_visitor)->OnVisitDone(total);
         },
-        held);
+        VisitorBox::New(std::move(visitor)));
     return true;
   }
 
@@ -277,17 +268,17 @@ void WhenCookieWritesDone(std::function<void()> task, unsigned timeout_ms) {
   auto waiter = std::make_shared<Waiter>();
   waiter->task = std::move(task);
   waiters.push_back(waiter);
-  auto* weak = new std::weak_ptr<Waiter>(waiter);
+  using WaiterBox = CallbackData<std::weak_ptr<Waiter>>;
   waiter->timer = g_timeout_add_full(
       G_PRIORITY_DEFAULT, timeout_ms,
       [](gpointer data) -> gboolean {
-        if (auto w = static_cast<std::weak_ptr<Waiter>*>(data)->lock()) {
+        if (auto w = WaiterBox::From(data).lock()) {
           w->timer = 0;  // this source ends itself
           RunWaiter(w);
         }
         return G_SOURCE_REMOVE;
       },
-      weak, [](gpointer data) { delete static_cast<std::weak_ptr<Waiter>*>(data); });
+      WaiterBox::New(waiter), WaiterBox::Free);
 }
 
 }  // namespace engine::webkit
