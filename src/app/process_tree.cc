@@ -7,8 +7,9 @@
 #include <sstream>
 
 std::vector<pid_t> EngineHelpersOf(pid_t root, const std::vector<ProcessRow>& table) {
-  // Walk down from root; the engine's helpers are named WebKit*. Anything
-  // else (a launcher, a desktop opener) is left alone, and so are its children.
+  // Walk down from root; the engine's helpers are named WebKit*, or bwrap
+  // for the sandbox that holds a web process. Anything else (a launcher, a
+  // desktop opener) is left alone, and so are its children.
   std::vector<pid_t> helpers;
   std::vector<pid_t> parents{root};
   while (!parents.empty()) {
@@ -16,7 +17,7 @@ std::vector<pid_t> EngineHelpersOf(pid_t root, const std::vector<ProcessRow>& ta
     parents.pop_back();
     for (const ProcessRow& row : table) {
       if (row.ppid != parent || row.pid == root) continue;
-      if (row.comm.rfind("WebKit", 0) == 0) {
+      if (row.comm.rfind("WebKit", 0) == 0 || row.comm == "bwrap") {
         helpers.push_back(row.pid);
         parents.push_back(row.pid);
       }

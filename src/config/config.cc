@@ -46,6 +46,7 @@ void Config::ApplyDefaults() {
   password_.clear();
   cacheCookies_ = false;
   acceptCertError_ = false;
+  requireSandbox_ = false;
 }
 
 bool Config::ConfigPath(std::string& path) {
@@ -136,6 +137,7 @@ void Config::Apply(const std::map<std::string, std::string>& values) {
     if (const std::string* v = find("cookieFilter")) cookieFilter_ = *v;
   }
   flag("acceptCertError", acceptCertError_);
+  flag("requireSandbox", requireSandbox_);
 }
 
 void Config::Print() const {

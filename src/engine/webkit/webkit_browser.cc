@@ -1,5 +1,6 @@
 #include "engine/webkit/webkit_browser.h"
 
+#include "engine/webkit/webkit_choosers.h"
 #include "engine/webkit/webkit_cookies.h"
 
 #include <X11/Xlib.h>
@@ -380,6 +381,7 @@ void WebKitBrowser::ConnectSignals() {
                      return TRUE;
                    }),
                    this);
+  RefuseChooserDialogs(view_);
   g_signal_connect(view_, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
                      std::cerr << "Print refused" << std::endl;
                      return TRUE;

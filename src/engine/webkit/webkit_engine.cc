@@ -11,6 +11,8 @@
 #include "engine/engine.h"
 #include "engine/webkit/webkit_browser.h"
 #include "engine/webkit/webkit_cookies.h"
+#include "engine/webkit/session_bus.h"
+#include "engine/webkit/webkit_sandbox.h"
 
 namespace engine {
 
@@ -73,6 +75,10 @@ bool Initialize(const Settings& settings) {
   EngineState& state = Engine();
   if (state.running) return false;
   state.ui_thread = std::this_thread::get_id();
+  // Before anything looks for the session bus: none is started for the kiosk.
+  webkit::DisableUnreachableSessionBus();
+  const webkit::SandboxPlan sandbox = webkit::PrepareRendererSandbox(settings.require_renderer_sandbox);
+  if (sandbox == webkit::SandboxPlan::Refuse) return false;
 
   WebKitWebsiteDataManager* manager = nullptr;
   if (settings.cache_path.empty()) {
@@ -102,6 +108,7 @@ bool Initialize(const Settings& settings) {
   } else {
     webkit_web_context_set_web_extensions_directory(state.context, extensions.c_str());
   }
+  if (sandbox == webkit::SandboxPlan::Use) webkit::EnableRendererSandbox(state.context, extensions);
   // The kiosk saves nothing to disk on the page's behalf.
   g_signal_connect(state.context, "download-started",
                    G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
