@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/webkit/session_bus.h"
 #include "engine/webkit/webkit_browser.h"
 #include "engine/webkit/webkit_cookies.h"
-#include "engine/webkit/session_bus.h"
 #include "engine/webkit/webkit_sandbox.h"
 
 namespace engine {

@@ -14,9 +14,9 @@ namespace {
 // WebKit mounts the user's cache directory (g_get_user_cache_dir(), for the
 // graphics drivers' shader cache) read-write into the sandbox: the whole of
 // ~/.cache, with whatever other programs, or a cachePath below it, keep
-// there. The kiosk's own cache directory, below it, is used instead. GLib
-// keeps the first value it reads, so the environment is put back at once
-// for the programs the kiosk starts.
+// there. An empty directory of its own below it is given instead. GLib
+// keeps the first value it reads, so the environment is put back at once:
+// the kiosk's other caches and the programs it starts keep the usual one.
 void UsePrivateCacheDirectory() {
   const char* configured = std::getenv("XDG_CACHE_HOME");
   const std::string previous = configured != nullptr ? configured : "";
@@ -24,7 +24,7 @@ void UsePrivateCacheDirectory() {
   if (base.empty() || !g_path_is_absolute(base.c_str())) {
     base = std::string(g_get_home_dir()) + "/.cache";
   }
-  const std::string own = base + "/vkxbrowser";
+  const std::string own = base + "/vkxbrowser-sandbox";
   if (g_mkdir_with_parents(own.c_str(), 0700) != 0) return;  // the engine's default, then
   setenv("XDG_CACHE_HOME", own.c_str(), 1);
   g_get_user_cache_dir();
