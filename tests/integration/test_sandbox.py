@@ -18,6 +18,7 @@ import harness
 from harness import KioskTestCase, PrivateSystemFiles, click_at, descendants_of, wait_until
 
 BWRAP = "/usr/bin/bwrap"
+DBUS_PROXY = "/usr/bin/xdg-dbus-proxy"
 PAGE_LOADED = r"^Page loaded, status code: 200$"
 UNAVAILABLE = "Renderer sandbox unavailable: "
 BACKGROUND = (40, 120, 200)
@@ -132,23 +133,23 @@ class SandboxTest(KioskTestCase):
         self.assertNotEqual(namespace(kiosk.pid, "pid"), namespace(fresh.pid, "pid"))
         self.assertTrue(kiosk.alive())
 
-    def run_without_bwrap(self, **config):
-        """Starts the kiosk with an empty file over bwrap, in a mount
+    def run_without(self, program=BWRAP, **config):
+        """Starts the kiosk with an empty file over program, in a mount
         namespace of its own; returns it."""
         reason = PrivateSystemFiles.unavailable_reason()
         if reason:
             self.skipTest(reason)
-        if not os.path.exists(BWRAP):
-            self.skipTest(f"{BWRAP} is not installed")
+        if not os.path.exists(program):
+            self.skipTest(f"{program} is not installed")
         empty = os.path.join(self.workdir, "empty")
         open(empty, "w").close()
-        wrapper = os.path.join(self.workdir, "without-bwrap")
+        wrapper = os.path.join(self.workdir, "without-program")
         with open(wrapper, "w", encoding="utf-8") as out:
             out.write("#!/bin/sh\n"
                       "exec unshare --mount --propagation private -- /bin/sh -c '\n"
                       '  mount --bind "$1" "$2" || exit 97\n'
                       '  shift 2\n'
-                      f'  exec "$@"\' without-bwrap {shlex.quote(empty)} {BWRAP} '
+                      f'  exec "$@"\' without-program {shlex.quote(empty)} {program} '
                       f'{shlex.quote(os.path.abspath(harness.kiosk_binary()))} "$@"\n')
         os.chmod(wrapper, 0o755)
         url = self.http.page("/plain", harness.solid_page(BACKGROUND))
@@ -157,19 +158,24 @@ class SandboxTest(KioskTestCase):
         self.addCleanup(kiosk.stop)
         return kiosk
 
-    def test_unusable_bwrap_is_reported_and_the_page_shown(self):
-        kiosk = self.run_without_bwrap()
-        line = kiosk.wait_for_line(rf"^{UNAVAILABLE}", stream="stderr", timeout=20)
-        self.assertEqual(line.text, f"{UNAVAILABLE}{BWRAP} cannot run: Permission denied")
-        kiosk.wait_for_line(PAGE_LOADED, timeout=30)
-        renderer = renderer_of(kiosk)
-        self.assertEqual(namespace(kiosk.pid, "pid"), namespace(renderer.pid, "pid"))
-        self.assertTrue(kiosk.alive())
-        self.assertEqual([text for text in kiosk.lines("stderr") if text.startswith(UNAVAILABLE)],
-                         [line.text])
+    def test_unusable_bwrap_or_proxy_is_reported_and_the_page_shown(self):
+        # Either way the engine would abort the kiosk at its first page.
+        for program, reason in ((BWRAP, f"{BWRAP} cannot run: Permission denied"),
+                                (DBUS_PROXY, f"bwrap: execvp {DBUS_PROXY}: Permission denied")):
+            with self.subTest(program=program):
+                kiosk = self.run_without(program)
+                line = kiosk.wait_for_line(rf"^{UNAVAILABLE}", stream="stderr", timeout=20)
+                self.assertEqual(line.text, UNAVAILABLE + reason)
+                kiosk.wait_for_line(PAGE_LOADED, timeout=30)
+                renderer = renderer_of(kiosk)
+                self.assertEqual(namespace(kiosk.pid, "pid"), namespace(renderer.pid, "pid"))
+                self.assertTrue(kiosk.alive())
+                self.assertEqual([text for text in kiosk.lines("stderr")
+                                  if text.startswith(UNAVAILABLE)], [line.text])
+                kiosk.stop()
 
     def test_required_sandbox_that_cannot_start_ends_the_kiosk(self):
-        kiosk = self.run_without_bwrap(requireSandbox="true")
+        kiosk = self.run_without(requireSandbox="true")
         self.assertEqual(kiosk.wait_exit(20), 255, kiosk.describe())
         self.assertEqual([text for text in kiosk.lines("stderr") if text.startswith(UNAVAILABLE)],
                          [f"{UNAVAILABLE}{BWRAP} cannot run: Permission denied"])

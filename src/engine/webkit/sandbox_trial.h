@@ -11,8 +11,11 @@
 
 namespace engine::webkit {
 
-// Where WebKitGTK runs bubblewrap from (built into the engine).
+// Where WebKitGTK runs bubblewrap and its D-Bus proxy from (built into the
+// engine). The proxy is started, in a sandbox of its own, whenever there is
+// a session bus address; when it cannot start, the engine aborts as well.
 inline constexpr const char* kBubblewrapPath = "/usr/bin/bwrap";
+inline constexpr const char* kDBusProxyPath = "/usr/bin/xdg-dbus-proxy";
 
 // How long the trial may take at most.
 inline constexpr int kSandboxTrialTimeoutMs = 5000;
@@ -29,7 +32,7 @@ struct TrialResult {
 
 // The trial command: `bwrap` with the engine's namespaces (PID, mount, UTS,
 // IPC, network; a user namespace too when not root), its own /proc and /dev,
-// running `true`.
+// running the D-Bus proxy with --version.
 std::vector<std::string> SandboxTrialCommand(const std::string& bwrap);
 
 // Runs argv (argv[0] a path; no shell, no search) with standard input and
