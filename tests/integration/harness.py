@@ -120,13 +120,10 @@ def children_of(pid):
 
 
 def descendants_of(pid):
-    """Live processes below pid, at any depth (a sandboxed web process sits
-    under two bwrap processes)."""
-    found, parents = [], [pid]
-    while parents:
-        children = children_of(parents.pop())
-        found.extend(children)
-        parents.extend(info.pid for info in children)
+    """Live processes below pid (a sandboxed web process is two bwraps down)."""
+    found = children_of(pid)
+    for child in list(found):
+        found.extend(descendants_of(child.pid))
     return found
 
 
@@ -335,21 +332,13 @@ def wait_orphans(pids, timeout=5.0):
     return results
 
 
-def unkilled_helpers(helpers, timeout=5.0):
-    """{pid: end} of the kiosk's helpers (ProcInfo) that were not seen to
-    end by SIGKILL once the kiosk has ended; see wait_orphans. The sandbox's
-    bwrap is a child that the engine itself waits for: when the kiosk, in
-    killing it, also reaped it before ending itself, it is only seen gone."""
-    ends = wait_orphans([h.pid for h in helpers], timeout)
-    left = {}
-    for helper in helpers:
-        end = ends[helper.pid]
-        now = read_proc(helper.pid)
-        reaped_by_kiosk = (helper.comm == "bwrap" and end == ("unknown", None) and
-                           (now is None or now.start != helper.start))
-        if end != ("signal", signal.SIGKILL) and not reaped_by_kiosk:
-            left[helper.pid] = end
-    return left
+def unkilled_helpers(helpers):
+    """{pid: end} of the helpers (ProcInfo) not seen to end by SIGKILL once
+    the kiosk has ended (see wait_orphans). A sandbox's bwrap that the kiosk
+    killed may also have been reaped by it: then it is only seen gone."""
+    ends = wait_orphans([h.pid for h in helpers])
+    return {h.pid: ends[h.pid] for h in helpers if ends[h.pid] != ("signal", signal.SIGKILL)
+            and not (h.comm == "bwrap" and read_proc(h.pid) is None)}
 
 
 # --------------------------------------------------------------------------

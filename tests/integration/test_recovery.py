@@ -75,6 +75,9 @@ class RendererRecoveryTest(KioskTestCase):
                        what="the page loaded again")
             self.assertTrue(gone(renderer), f"renderer {renderer.pid} still runs")
             renderer = wait_for_renderer(kiosk, other_than={renderer.pid})
+            # Started again in the engine's sandbox.
+            self.assertNotEqual(*(os.readlink(f"/proc/{pid}/ns/pid")
+                                  for pid in (kiosk.pid, renderer.pid)))
         self.assert_same_kiosk(kiosk)
         self.assertEqual(len(self.http.requests("/crash")), 4)
         self.assertFalse([text for text in kiosk.lines("stderr") if "not responding" in text])
