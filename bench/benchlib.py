@@ -326,22 +326,28 @@ def write_kiosk_config(path, url, toolbar, auto_hide):
 
 
 class Variant:
-    def __init__(self, name, kind, toolbar=False, auto_hide=False, software=False):
+    def __init__(self, name, kind, toolbar=False, auto_hide=False, software=False,
+                 sandbox=True):
         self.name, self.kind = name, kind
         self.toolbar, self.auto_hide = toolbar, auto_hide
         self.software = software
+        self.sandbox = sandbox
 
     @property
     def tag(self):
         """Short name for directories and run IDs."""
         return (f"{self.kind}-toolbar{self.toolbar:d}{self.auto_hide:d}"
-                f"{'-software' if self.software else ''}")
+                f"{'-software' if self.software else ''}"
+                f"{'' if self.sandbox else '-nosandbox'}")
 
 
 KIOSK_TOOLBAR = Variant("kiosk (toolbar+auto-hide)", "kiosk", True, True)
 KIOSK_PLAIN = Variant("kiosk (no toolbar)", "kiosk", False, False)
 # The toolbar without auto-hide: tells the toolbar's cost from auto-hide's.
 KIOSK_TOOLBAR_FIXED = Variant("kiosk (toolbar, no auto-hide)", "kiosk", True, False)
+# The renderer outside the engine's sandbox (the engine's own switch; the
+# kiosk then says "Renderer sandbox unavailable"): what the sandbox costs.
+KIOSK_NO_SANDBOX = Variant("kiosk (toolbar, no sandbox)", "kiosk", True, True, sandbox=False)
 BARE = Variant("bare WebKitGTK", "bare")
 # The bare window with hardware acceleration off, as the kiosk has it.
 BARE_SOFTWARE = Variant("bare WebKitGTK (software)", "bare", software=True)
@@ -371,6 +377,8 @@ def launch(variant, build_dir, url, display, rundir, home=None):
         for item in filter(None, os.environ.get(name, "").split(",")):
             key, _, value = item.partition("=")
             env[key] = value
+    if not variant.sandbox:
+        env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
     if variant.kind == "kiosk":
         config = rundir / "vkxbrowser.conf"
         write_kiosk_config(config, url, variant.toolbar, variant.auto_hide)

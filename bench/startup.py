@@ -89,6 +89,12 @@ def summarise(results, variants, unique_ok):
         print(f"  {name:28} " + ", ".join(parts))
 
     memory_key = "unique" if unique_ok else "rss"
+    if bl.KIOSK_NO_SANDBOX in variants and by_name[bl.KIOSK_NO_SANDBOX.name]:
+        with_, without = medians[bl.KIOSK_TOOLBAR.name], medians[bl.KIOSK_NO_SANDBOX.name]
+        print("\nrenderer sandbox, kiosk with / without:")
+        for key, label, _ in keys:
+            print(f"  {label:11} {with_[key]:9.3f} / {without[key]:9.3f} = "
+                  f"{with_[key] / without[key]:.3f} ({with_[key] - without[key]:+.3f})")
     verdict = True
     for base in (v for v in variants if v.kind == "bare"):
         bare = medians[base.name]
@@ -138,6 +144,9 @@ def main():
     parser.add_argument("--bare-software", action="store_true",
                         help="also run the bare window with hardware acceleration off, "
                              "as the kiosk has it")
+    parser.add_argument("--sandbox", action="store_true",
+                        help="also run the kiosk with its renderer outside the engine's "
+                             "sandbox, to show what the sandbox costs")
     parser.add_argument("--json", help="write every run's figures to this file")
     args = parser.parse_args()
 
@@ -151,6 +160,8 @@ def main():
     variants = [bl.KIOSK_TOOLBAR, bl.BARE] + ([] if args.no_plain else [bl.KIOSK_PLAIN])
     if args.bare_software:
         variants.append(bl.BARE_SOFTWARE)
+    if args.sandbox:
+        variants.append(bl.KIOSK_NO_SANDBOX)
     results = []
     with bl.private_display() as (scratch, xvfb, server):
         print(f"Xvfb on {xvfb.display}, page on {server.run_url('ID')}, "

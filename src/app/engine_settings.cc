@@ -4,6 +4,7 @@
 
 void BuildEngineSettings(const Config& config, engine::Settings& settings) {
   settings.no_sandbox = true;
+  settings.require_renderer_sandbox = config.GetRequireSandbox();
   settings.remote_debugging_port = 0;
   settings.cache_path = config.GetCachePath();
   settings.persist_session_cookies = false;

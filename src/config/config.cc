@@ -75,6 +75,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"cookieFile", &Config::cookieFile_, Keep{}, CookieSetting, nullptr},
       {"cookieFilter", &Config::cookieFilter_, Keep{}, CookieSetting, nullptr},
       {"acceptCertError", &Config::acceptCertError_, false, Flag, nullptr},
+      {"requireSandbox", &Config::requireSandbox_, false, Flag, nullptr},
   };
   return table;
 }

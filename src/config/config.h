@@ -52,6 +52,7 @@ class Config {
   std::string GetCookieFile() const { return cookieFile_; }
   std::string GetCookieFilter() const { return cookieFilter_; }
   bool GetAcceptCertError() const { return acceptCertError_; }
+  bool GetRequireSandbox() const { return requireSandbox_; }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -82,6 +83,7 @@ class Config {
   std::string cookieFile_;
   std::string cookieFilter_;
   std::atomic<bool> acceptCertError_{false};
+  std::atomic<bool> requireSandbox_{false};
 };
 
 #pragma pop_macro("None")

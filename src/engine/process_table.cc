@@ -68,7 +68,7 @@ std::vector<pid_t> EngineHelpersOf(pid_t root, const std::vector<ProcessRow>& ta
     parents.pop_back();
     for (const ProcessRow& row : table) {
       if (row.ppid != parent || row.pid == root) continue;
-      if (row.comm.rfind("WebKit", 0) == 0) {
+      if (row.comm.rfind("WebKit", 0) == 0 || row.comm == "bwrap") {
         helpers.push_back(row.pid);
         parents.push_back(row.pid);
       }

@@ -34,8 +34,8 @@ bool IsLive(const ProcessRow& row);
 // Every process of the machine.
 std::vector<ProcessRow> ReadProcessTable();
 
-// The engine's helper processes below `root`: those named WebKit*, and
-// theirs. Anything else (a launcher, a desktop opener) is left out, and so
+// The engine's helper processes below `root`: those named WebKit* (or
+// bwrap, the sandbox that holds a web process), and theirs. Anything else (a launcher, a desktop opener) is left out, and so
 // are its children.
 std::vector<pid_t> EngineHelpersOf(pid_t root, const std::vector<ProcessRow>& table);
 

@@ -11,6 +11,9 @@ namespace engine {
 // Settings the engine starts with.
 struct Settings {
   bool no_sandbox = true;
+  // The page's renderer runs in the engine's sandbox where that can start;
+  // when it cannot and this is set, the engine does not start.
+  bool require_renderer_sandbox = false;
   int remote_debugging_port = 0;
   // Empty: keep everything in memory. Otherwise profile and cookies live here.
   std::string cache_path;

@@ -103,6 +103,8 @@ class DebianPackageTest(unittest.TestCase):
         # Worked out from the binaries: the engine, the toolkit, X and OpenSSL.
         for package in ("libwebkit2gtk-4.1-0", "libgtk-3-0", "libx11-6", "libxpm4", "libssl3", "libc6"):
             self.assertIn(package, depends)
+        # And what the engine runs its renderer's sandbox with.
+        self.assertIn(", bubblewrap, xdg-dbus-proxy", depends)
         self.assertRegex(fields, r"(?m)^Package: vkxbrowser$")
 
         listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True, text=True,

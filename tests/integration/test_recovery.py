@@ -13,15 +13,16 @@ import threading
 import time
 
 import vkxtest
-from vkxtest import KioskTestCase, Response, children_of, read_proc, wait_until
+from vkxtest import KioskTestCase, Response, descendants_of, read_proc, wait_until
 
 PAGE_LOADED = r"^Page loaded, status code: 200$"
 HEALTHY = "<!DOCTYPE html><html><head><title>healthy</title></head><body>ok</body></html>"
 
 
 def renderers(kiosk):
-    """The kiosk's live web (renderer) processes: children of its PID."""
-    return [info for info in children_of(kiosk.pid) if info.comm.startswith("WebKitWebProc")]
+    """The kiosk's live web (renderer) processes: below its PID, in the
+    engine's sandbox or not."""
+    return [info for info in descendants_of(kiosk.pid) if info.comm.startswith("WebKitWebProc")]
 
 
 def wait_for_renderer(kiosk, other_than=(), timeout=15.0):
@@ -74,6 +75,9 @@ class RendererRecoveryTest(KioskTestCase):
                        what="the page loaded again")
             self.assertTrue(gone(renderer), f"renderer {renderer.pid} still runs")
             renderer = wait_for_renderer(kiosk, other_than={renderer.pid})
+            # Started again in the engine's sandbox.
+            self.assertNotEqual(*(os.readlink(f"/proc/{pid}/ns/pid")
+                                  for pid in (kiosk.pid, renderer.pid)))
         self.assert_same_kiosk(kiosk)
         self.assertEqual(len(self.http.requests("/crash")), 4)
         self.assertFalse([text for text in kiosk.lines("stderr") if "not responding" in text])

@@ -74,9 +74,7 @@ class HostWindowTest(KioskTestCase):
         self.assertEqual(kiosk.wait_exit(10), -9, kiosk.describe())
         # Each engine helper was killed, not left to notice on its own.
         if vkxtest.become_subreaper():
-            ends = vkxtest.wait_orphans([h.pid for h in helpers])
-            self.assertEqual(ends, {h.pid: ("signal", 9) for h in helpers},
-                             f"helpers: {helpers}")
+            self.assertEqual(vkxtest.unkilled_helpers(helpers), {}, f"helpers: {helpers}")
         for helper in helpers:
             info = vkxtest.read_proc(helper.pid)
             self.assertTrue(info is None or info.state == "Z", f"{helper} is left")

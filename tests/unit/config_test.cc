@@ -200,8 +200,14 @@ TEST_F(ConfigTest, EngineSettingsFollowTheConfiguration) {
   EXPECT_EQ(settings.cache_path, "/var/cache/kiosk");
   EXPECT_FALSE(settings.persist_session_cookies);
   EXPECT_EQ(settings.accept_language_list, "de-DE,en");
+  EXPECT_FALSE(settings.require_renderer_sandbox);
 
-  Write("width=1\n");
+  Write("requireSandbox=true\n");
+  config.Reload();
+  BuildEngineSettings(config, settings);
+  EXPECT_TRUE(settings.require_renderer_sandbox);
+
+  Write("width=1\nrequireSandbox=TRUE\n");
   config.Reload();
   engine::Settings defaults;
   defaults.accept_language_list = "engine-default";
@@ -209,6 +215,7 @@ TEST_F(ConfigTest, EngineSettingsFollowTheConfiguration) {
   EXPECT_EQ(defaults.cache_path, "");
   EXPECT_FALSE(defaults.persist_session_cookies);
   EXPECT_EQ(defaults.accept_language_list, "engine-default");
+  EXPECT_FALSE(defaults.require_renderer_sandbox);
 }
 
 }  // namespace

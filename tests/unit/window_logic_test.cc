@@ -63,12 +63,16 @@ TEST(ForcedShutdown, KillsOnlyTheEngineHelpersItStarted) {
       {103, 101, "WebKitGPUProces"},  // a helper's own helper
       {104, 100, "brellik.sh"},       // a launcher: left alone
       {105, 104, "WebKitWebProces"},  // ...and so is what it started
+      {106, 100, "bwrap"},            // a sandboxed web process, two levels down
+      {107, 106, "bwrap"},
+      {108, 107, "WebKitWebProces"},
       {200, 1, "vkxbrowser"},         // another kiosk on the machine
       {201, 200, "WebKitWebProces"},
+      {202, 200, "bwrap"},
   };
   std::vector<pid_t> helpers = engine::EngineHelpersOf(100, table);
   std::sort(helpers.begin(), helpers.end());
-  EXPECT_EQ(helpers, (std::vector<pid_t>{101, 102, 103}));
+  EXPECT_EQ(helpers, (std::vector<pid_t>{101, 102, 103, 106, 107, 108}));
   EXPECT_TRUE(engine::EngineHelpersOf(999, table).empty());
 }
 

@@ -9,8 +9,10 @@
 
 #include "engine/engine.h"
 #include "engine/webkit/glib_ptr.h"
+#include "engine/webkit/session_bus.h"
 #include "engine/webkit/webkit_browser.h"
 #include "engine/webkit/webkit_cookies.h"
+#include "engine/webkit/webkit_sandbox.h"
 #include "log/log.h"
 
 namespace engine {
@@ -85,6 +87,10 @@ bool Initialize(const Settings& settings) {
   EngineState& state = Engine();
   if (state.running) return false;
   state.ui_thread = std::this_thread::get_id();
+  // Before anything looks for the session bus: none is started for the kiosk.
+  webkit::DisableUnreachableSessionBus();
+  const webkit::SandboxPlan sandbox = webkit::PrepareRendererSandbox(settings.require_renderer_sandbox);
+  if (sandbox == webkit::SandboxPlan::Refuse) return false;
 
   g_autoptr(WebKitWebsiteDataManager) manager = nullptr;
   if (settings.cache_path.empty()) {
@@ -113,6 +119,7 @@ bool Initialize(const Settings& settings) {
   } else {
     webkit_web_context_set_web_extensions_directory(state.context.get(), extensions.c_str());
   }
+  if (sandbox == webkit::SandboxPlan::Use) webkit::EnableRendererSandbox(state.context.get(), extensions);
   g_signal_connect(state.context.get(), "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
 
   if (!settings.accept_language_list.empty()) {

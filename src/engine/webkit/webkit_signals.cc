@@ -6,6 +6,7 @@
 #include "engine/webkit/glib_ptr.h"
 #include "engine/webkit/messages.h"
 #include "engine/webkit/webkit_browser.h"
+#include "engine/webkit/webkit_choosers.h"
 #include "engine/webkit/webkit_errors.h"
 #include "log/log.h"
 
@@ -256,6 +257,7 @@ void WebKitBrowser::ConnectSignals() {
       {"authenticate", G_CALLBACK(BrowserSignals::OnAuthenticate)},
   };
   for (const Signal& signal : kSignals) g_signal_connect(view_, signal.name, signal.handler, this);
+  RefuseChooserDialogs(view_);
 }
 
 }  // namespace engine::webkit

@@ -24,7 +24,8 @@ from .certificates import CertificateAuthority, PrivateSystemFiles
 from .kiosk import (CONFIG_HEADER, Kiosk, KioskTestCase, PrivateFilesTestCase, kiosk_binary,
                     main, printed_configuration, wait_for_nth_line, wait_for_page)
 from .processes import (Line, ManagedProcess, ProcInfo, become_subreaper, children_of,
-                        clean_environment, read_proc, reap_orphans, wait_orphans)
+                        clean_environment, descendants_of, read_proc, reap_orphans,
+                        unkilled_helpers, wait_orphans)
 from .waiting import DEFAULT_TIMEOUT, WaitTimeout, wait_until
 from .web import HttpServer, HttpsServer, Request, Response, solid_page
 from .xdisplay import (ICON_MASK_HINT, ICON_PIXMAP_HINT, SCREEN_HEIGHT, SCREEN_WIDTH, Geometry,

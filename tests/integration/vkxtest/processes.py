@@ -254,6 +254,14 @@ if threading.current_thread() is threading.main_thread():
     signal.signal(signal.SIGTERM, _exit_on_sigterm)
 
 
+def descendants_of(pid):
+    """Live processes below pid (a sandboxed web process is two bwraps down)."""
+    found = children_of(pid)
+    for child in list(found):
+        found.extend(descendants_of(child.pid))
+    return found
+
+
 def reap_orphans(pids=None):
     """Kills and reaps processes that were re-parented to this (subreaper)
     process, by PID; limited to pids when given. Returns their PIDs."""
@@ -323,3 +331,11 @@ def clean_environment(display, home, extra=None):
     env.update(extra or {})
     return env
 
+
+def unkilled_helpers(helpers):
+    """{pid: end} of the helpers (ProcInfo) not seen to end by SIGKILL once
+    the kiosk has ended (see wait_orphans). A sandbox's bwrap that the kiosk
+    killed may also have been reaped by it: then it is only seen gone."""
+    ends = wait_orphans([h.pid for h in helpers])
+    return {h.pid: ends[h.pid] for h in helpers if ends[h.pid] != ("signal", signal.SIGKILL)
+            and not (h.comm == "bwrap" and read_proc(h.pid) is None)}

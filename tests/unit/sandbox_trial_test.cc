@@ -1,0 +1,55 @@
+#include "engine/webkit/sandbox_trial.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+
+#include "engine/webkit/session_bus.h"
+
+namespace {
+
+using namespace engine::webkit;
+using Outcome = TrialResult::Outcome;
+
+TEST(SandboxTrial, ReasonIsBubblewrapsLineOrHowItEnded) {
+  EXPECT_EQ(TrialFailure("/b", {Outcome::Exited, 0, "noise\n"}, 5000), "");
+  EXPECT_EQ(TrialFailure("/b", {Outcome::SpawnFailed, ENOENT, ""}, 5000), "/b not found");
+  EXPECT_EQ(TrialFailure("/b", {Outcome::Exited, 1, ""}, 5000), "/b failed with status 1");
+  // The first line that is not blank, as one clean line.
+  EXPECT_EQ(TrialFailure("/b", {Outcome::Exited, 1, "\n \nbwrap: No ns\r\x1b \nmore\n"}, 5000),
+            "bwrap: No ns");
+}
+
+// Spawning and reading its output are tried for real by the integration tests.
+TEST(SandboxTrial, BoundedInTime) {
+  char dir[] = "/tmp/vkx-trial-test-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  auto script = [&dir](const char* name, const std::string& body) {
+    const std::string path = std::string(dir) + "/" + name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    chmod(path.c_str(), 0755);
+    return path;
+  };
+  const auto started = std::chrono::steady_clock::now();
+  TrialResult result = RunTrial({script("hang", "exec sleep 30")}, 300);
+  EXPECT_EQ(result.outcome, Outcome::TimedOut);
+  // What the program leaves behind holding the error pipe is not waited for.
+  result = RunTrial({script("leave", "sleep 3 & exit 0")}, 2000);
+  EXPECT_EQ(result.outcome, Outcome::Exited);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
+  std::system((std::string("rm -rf ") + dir).c_str());
+}
+
+TEST(SandboxTrial, SessionBusThatIsNotThereIsDisabled) {
+  EXPECT_EQ(SessionBusAddressOverride("unix:guid=1,path=/nonexistent/bus", nullptr), "disabled:");
+  // One entry that may work, or cannot be checked, keeps the address.
+  EXPECT_EQ(SessionBusAddressOverride("unix:path=/nonexistent;unix:abstract=/tmp/x", nullptr),
+            std::nullopt);
+}
+
+}  // namespace
