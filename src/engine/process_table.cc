@@ -12,6 +12,24 @@ namespace {
 
 constexpr unsigned long kPfExiting = 0x4;
 
+// The processes below `root` that `follow` accepts, reached only through
+// processes it accepts, parents before their children.
+template <typename Follow>
+std::vector<ProcessRow> Descendants(pid_t root, const std::vector<ProcessRow>& table, Follow follow) {
+  std::vector<ProcessRow> found;
+  std::vector<pid_t> parents{root};
+  while (!parents.empty()) {
+    const pid_t parent = parents.back();
+    parents.pop_back();
+    for (const ProcessRow& row : table) {
+      if (row.ppid != parent || row.pid == root || !follow(row)) continue;
+      found.push_back(row);
+      parents.push_back(row.pid);
+    }
+  }
+  return found;
+}
+
 }  // namespace
 
 std::optional<ProcessRow> ParseStatLine(const std::string& line) {
@@ -62,32 +80,18 @@ std::vector<ProcessRow> ReadProcessTable() {
 
 std::vector<pid_t> EngineHelpersOf(pid_t root, const std::vector<ProcessRow>& table) {
   std::vector<pid_t> helpers;
-  std::vector<pid_t> parents{root};
-  while (!parents.empty()) {
-    const pid_t parent = parents.back();
-    parents.pop_back();
-    for (const ProcessRow& row : table) {
-      if (row.ppid != parent || row.pid == root) continue;
-      if (row.comm.rfind("WebKit", 0) == 0 || row.comm == "bwrap") {
-        helpers.push_back(row.pid);
-        parents.push_back(row.pid);
-      }
-    }
+  for (const ProcessRow& row : Descendants(root, table, [](const ProcessRow& r) {
+         return r.comm.rfind("WebKit", 0) == 0 || r.comm == "bwrap";
+       })) {
+    helpers.push_back(row.pid);
   }
   return helpers;
 }
 
 std::optional<ProcessRow> FindDescendant(pid_t root, const std::string& prefix,
                                          const std::vector<ProcessRow>& table) {
-  std::vector<pid_t> parents{root};
-  while (!parents.empty()) {
-    const pid_t parent = parents.back();
-    parents.pop_back();
-    for (const ProcessRow& row : table) {
-      if (row.ppid != parent || row.pid == root) continue;
-      if (IsLive(row) && row.comm.rfind(prefix, 0) == 0) return row;
-      parents.push_back(row.pid);
-    }
+  for (const ProcessRow& row : Descendants(root, table, [](const ProcessRow&) { return true; })) {
+    if (IsLive(row) && row.comm.rfind(prefix, 0) == 0) return row;
   }
   return std::nullopt;
 }
