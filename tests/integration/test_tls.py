@@ -7,11 +7,14 @@ The test root lives only in a copy of /etc/ssl/certs that the kiosk sees
 through a private mount namespace: the machine's trust store is never
 touched."""
 
+import os
+import subprocess
+import sys
 import time
 
 import vkxtest
 from vkxtest import (CertificateAuthority, HttpsServer, Kiosk, PrivateFilesTestCase,
-                     PrivateSystemFiles, Response, wait_for_nth_line, wait_for_page)
+                     PrivateSystemFiles, Response, click_at, wait_for_nth_line, wait_for_page)
 
 TRACE = ("ValidateCertificateChain", "ValidateWithOpenSSL")
 
@@ -23,9 +26,7 @@ def validation(result):
 
 
 # The page moves on by itself once /go names a URL: a location change, not a
-# link click. After a page that loaded through a certificate decision, a click
-# to another server that needs one sometimes ends in "Operation was cancelled"
-# inside the engine, before the kiosk is asked.
+# link click (clicks to hosts that need a decision are ClickToNewHostTest's).
 WAITING_PAGE = """<!DOCTYPE html><html><body style='margin:0;background:#234'><script>
 (async () => {
   for (;;) {
@@ -157,6 +158,67 @@ class CertificateErrorTest(PrivateFilesTestCase):
         go(servers["wrong_name"], servers["self_signed_b"].url("/"))
         self.assert_refused(kiosk, servers["self_signed_b"], out)
         self.assert_trace(kiosk, err, validation(0), exact=False)
+
+
+class ClickToNewHostTest(PrivateFilesTestCase):
+    """Links between a server that the engine trusts (its root in the bundle)
+    and one whose certificate needs the kiosk's "continue", under twenty host
+    names, so that every click to it is the first to that host, while another
+    process keeps a core busy. The engine used to cancel such a click's
+    connection now and then, leaving an error page."""
+
+    folder_prefix = "vkx-clicks-"
+    HOSTS = [f"h{i}.clicks.test" for i in range(20)]
+    LINK_COLOUR = (70, 110, 150)
+
+    @classmethod
+    def prepare_files(cls):
+        ca = CertificateAuthority(cls.folder)
+        cls.portal_cert = ca.server("portal.clicks.test")
+        cls.other_cert = ca.self_signed_server(*cls.HOSTS)
+        cls.files = PrivateSystemFiles(cls.folder)
+        cls.files.trust_in_bundle(ca.root)
+        cls.files.map_host("127.0.0.1", "portal.clicks.test", *cls.HOSTS)
+
+    def link(self, target):
+        return ("<!DOCTYPE html><html><body style='margin:0'>"
+                f"<a href='{target}' style='position:fixed;inset:0;"
+                f"background:rgb{self.LINK_COLOUR}'></a></body></html>")
+
+    def test_forty_clicks_land(self):
+        portal = HttpsServer(*self.portal_cert, hostname="portal.clicks.test")
+        self.addCleanup(portal.stop)
+        other = HttpsServer(*self.other_cert, hostname=self.HOSTS[0])
+        self.addCleanup(other.stop)
+        pages = []
+        for i, host in enumerate(self.HOSTS):
+            pages += [f"https://portal.clicks.test:{portal.port}/a{i}", f"https://{host}:{other.port}/b{i}"]
+        pages.append(f"https://portal.clicks.test:{portal.port}/end")
+        for page, target in zip(pages, pages[1:]):
+            server = portal if "portal" in page else other
+            server.page(page.split(str(server.port), 1)[1], self.link(target))
+        portal.page("/end", vkxtest.solid_page((0, 0, 0)))
+        cookies = os.path.join(self.workdir, "cookies.txt")
+        with open(cookies, "w", encoding="utf-8") as out:
+            out.write("portal.clicks.test\tFALSE\t/\tFALSE\t0\tsession\ts1\t\n")
+        kiosk = Kiosk(self.workdir, self.display,
+                      dict(url=pages[0], enableToolbar="false", acceptCertError="true",
+                           cacheCookies="true", cookieFile=cookies),
+                      binary=self.files.wrap(vkxtest.kiosk_binary()))
+        self.addCleanup(kiosk.stop)
+        burner = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+        self.addCleanup(burner.wait)
+        self.addCleanup(burner.kill)
+        host = self.x.geometry(self.x.find_host_window())
+        middle = (host.abs_x + host.width // 2, host.abs_y + host.height // 2)
+        out = 0
+        for page, target in zip(pages, pages[1:]):
+            out = wait_for_page(kiosk, 200, page, out, timeout=20).index + 1
+            self.x.wait_for_colour((middle[0] - 20, middle[1] - 20, 40, 40), self.LINK_COLOUR)
+            # The pointer comes onto the link just before the click, as a hand does.
+            click_at(self.x, *middle)
+            self.x.move_pointer(vkxtest.SCREEN_WIDTH - 1, vkxtest.SCREEN_HEIGHT - 1)
+        wait_for_page(kiosk, 200, pages[-1], out, timeout=20)
 
 
 if __name__ == "__main__":

@@ -93,6 +93,11 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   static constexpr size_t kPassedKeysKept = 64;
   std::deque<PassedKey> passed_keys_;
   bool load_failed_ = false;
+  // A main-frame load that the engine's network layer cancelled by itself
+  // is loaded again, a few times at most: the URL and how often so far
+  // (cleared by a load that went through).
+  std::string reloaded_after_cancel_;
+  int reloads_after_cancel_ = 0;
   // The URL of the latest navigation, for the log.
   std::string navigation_url_;
   SourceId ping_timer_;

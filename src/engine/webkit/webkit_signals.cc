@@ -86,6 +86,7 @@ struct BrowserSignals {
       return;
     }
     if (event != WEBKIT_LOAD_FINISHED) return;
+    if (!self->load_failed_) self->reloaded_after_cancel_.clear();
     // A load that failed was no page load (a refused download, a cancelled
     // sign-in); the engine's error page, if any, reports its own end.
     if (self->load_failed_) {
@@ -103,9 +104,33 @@ struct BrowserSignals {
     return response ? static_cast<int>(webkit_uri_response_get_status_code(response)) : 0;
   }
 
-  static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+  // The engine sometimes cancels a navigation's connection by itself, when
+  // a click follows the page's rendering closely (its own pre-resolution of
+  // the link's host is cancelled as the navigation starts, and the
+  // connection waiting on it with it). Such a cancel comes as GIO's
+  // G_IO_ERROR_CANCELLED, never as the engine's own cancel of a load that
+  // a newer one or the page stopped; the navigation is loaded again, without
+  // an error page in between.
+  static bool ReloadAfterOwnCancel(WebKitWebView* view, const gchar* uri, const GError* error,
+                                   Self* self) {
+    constexpr int kMostReloads = 3;
+    if (uri == nullptr || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return false;
+    if (self->reloaded_after_cancel_ != uri) self->reloads_after_cancel_ = 0;
+    if (self->reloads_after_cancel_ == kMostReloads) return false;
+    self->reloaded_after_cancel_ = uri;
+    ++self->reloads_after_cancel_;
+    PostToUiThread([browser = self->weak_from_this(), view = GRef<WebKitWebView>::Ref(view),
+                    again = std::string(uri)] {
+      auto alive = browser.lock();
+      if (alive && !alive->IsClosed()) webkit_web_view_load_uri(view.get(), again.c_str());
+    });
+    return true;
+  }
+
+  static gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error,
                                Self* self) {
     self->load_failed_ = true;
+    if (ReloadAfterOwnCancel(view, uri, error, self)) return TRUE;
     auto handler = self->HandlerOf(&Client::GetLoadHandler);
     if (handler && error != nullptr) {
       handler->OnLoadError(self->shared_from_this(), Frame{Text(uri), true}, LoadErrorCode(error),
