@@ -16,9 +16,9 @@
 #include "log_capture.h"
 #include "test_files.h"
 
-// Seconds since 1970 to an engine expiry (microseconds since 1601).
+// Engine expiries count microseconds since 1601; Micros makes one of
+// seconds since 1970.
 inline constexpr int64_t kDeltaMicros = 11644473600000000LL;
-
 inline int64_t Micros(int64_t seconds) { return seconds * 1000000 + kDeltaMicros; }
 
 inline engine::Cookie MakeCookie(const std::string& domain, const std::string& path, bool secure,
