@@ -5,11 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
-#include "app/engine_settings.h"
 #include "log_capture.h"
+#include "test_files.h"
 
 namespace {
 
@@ -17,28 +16,17 @@ namespace {
 class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/vkx-config-test-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    path_ = dir_ + "/vkx.conf";
     unsetenv("VKX_CONFIG_PATH");
     unsetenv("VKX_BRELLIK_USERNAME");
     unsetenv("VKX_BRELLIK_PASSWORD");
   }
-  void TearDown() override {
-    unlink(path_.c_str());
-    rmdir(dir_.c_str());
-  }
   // The standard output and error lines written so far, and a fresh start.
   std::string TakeOut() { return log_.TakeInfo(); }
   std::string TakeErr() { return log_.TakeError(); }
-  void Write(const std::string& content) {
-    std::ofstream(path_, std::ios::binary) << content;
-    setenv("VKX_CONFIG_PATH", path_.c_str(), 1);
-  }
+  void Write(const std::string& content) { WriteConfig(path_, content); }
 
-  std::string dir_;
-  std::string path_;
+  TempDir dir_{"vkx-config-test"};
+  std::string path_ = dir_.path() + "/vkx.conf";
 
  private:
   LogCapture log_;
@@ -75,12 +63,12 @@ TEST_F(ConfigTest, MissingAndEmptyPathsKeepDefaults) {
 
 TEST_F(ConfigTest, UnreadableFileStillReadsCredentials) {
   // A directory exists but cannot be read as a file.
-  setenv("VKX_CONFIG_PATH", dir_.c_str(), 1);
+  setenv("VKX_CONFIG_PATH", dir_.path().c_str(), 1);
   setenv("VKX_BRELLIK_USERNAME", "", 1);
   setenv("VKX_BRELLIK_PASSWORD", "pw", 1);
   Config config;
   EXPECT_EQ(TakeErr(),
-            "Unable to open config file at path: " + dir_ + "\n");
+            "Unable to open config file at path: " + dir_.path() + "\n");
   EXPECT_EQ(config.GetUsername(), "");
   EXPECT_EQ(config.GetPassword(), "pw");
   EXPECT_EQ(config.GetUrl(), Config::kDefaultUrl);
@@ -190,46 +178,13 @@ TEST_F(ConfigTest, ReloadDropsCredentialsAndFallsBackToDefaults) {
   EXPECT_EQ(config.GetUrl(), Config::kDefaultUrl);
 }
 
-TEST_F(ConfigTest, EngineSettingsFollowTheConfiguration) {
-  Write("cachePath=/var/cache/kiosk\nacceptLanguageList=de-DE,en\n");
-  Config config;
-  engine::Settings settings;
-  BuildEngineSettings(config, settings);
-  EXPECT_TRUE(settings.no_sandbox);
-  EXPECT_EQ(settings.remote_debugging_port, 0);
-  EXPECT_EQ(settings.cache_path, "/var/cache/kiosk");
-  EXPECT_FALSE(settings.persist_session_cookies);
-  EXPECT_EQ(settings.accept_language_list, "de-DE,en");
-  EXPECT_FALSE(settings.require_renderer_sandbox);
-
-  Write("requireSandbox=true\n");
-  config.Reload();
-  BuildEngineSettings(config, settings);
-  EXPECT_TRUE(settings.require_renderer_sandbox);
-
-  Write("width=1\nrequireSandbox=TRUE\n");
-  config.Reload();
-  engine::Settings defaults;
-  defaults.accept_language_list = "engine-default";
-  BuildEngineSettings(config, defaults);
-  EXPECT_EQ(defaults.cache_path, "");
-  EXPECT_FALSE(defaults.persist_session_cookies);
-  EXPECT_EQ(defaults.accept_language_list, "engine-default");
-  EXPECT_FALSE(defaults.require_renderer_sandbox);
-}
-
-}  // namespace
-
-namespace {
-
 TEST_F(ConfigTest, FifoIsRefusedInsteadOfBlocking) {
-  const std::string fifo = dir_ + "/fifo.conf";
+  const std::string fifo = dir_.path() + "/fifo.conf";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   setenv("VKX_CONFIG_PATH", fifo.c_str(), 1);
   Config config;  // would never return if it waited for a writer
   EXPECT_EQ(TakeErr(), "Unable to open config file at path: " + fifo + "\n");
   EXPECT_EQ(config.GetWidth(), 800);
-  unlink(fifo.c_str());
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <memory>
+#include <vector>
 
 #include "fake_engine.h"
-#include "log/log.h"
+#include "log_capture.h"
 
 namespace {
 
@@ -37,7 +38,20 @@ TEST(Backoff, DoublesToThirtySecondsAndStartsOverAfterAQuietMinute) {
   EXPECT_EQ(load.Next(now).count(), 1000);
 }
 
-TEST(Recovery, RetriesOnlyWhatTheNetworkOrAGatewayCausedAndStopsOnSuccess) {
+// A recovery on the test's clock, for one browser; the log read by the test.
+class Recovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Log() = {};
+    recovery = std::make_shared<vkx::Recovery>([this] { return now; });
+  }
+  Clock::time_point now{};
+  std::shared_ptr<vkx::Recovery> recovery;
+  std::shared_ptr<fake::Browser> browser = std::make_shared<fake::Browser>(1);
+  LogCapture log;
+};
+
+TEST_F(Recovery, RetriesOnlyWhatTheNetworkOrAGatewayCausedAndStopsOnSuccess) {
   for (int code : {engine::ERR_CONNECTION_REFUSED, engine::ERR_NAME_NOT_RESOLVED,
                    engine::ERR_TIMED_OUT, engine::ERR_FAILED}) {
     EXPECT_TRUE(vkx::IsRetryableLoadError(code)) << code;
@@ -50,18 +64,11 @@ TEST(Recovery, RetriesOnlyWhatTheNetworkOrAGatewayCausedAndStopsOnSuccess) {
   EXPECT_FALSE(vkx::IsRetryableStatus(500));
   EXPECT_FALSE(vkx::IsRetryableStatus(404));
 
-  fake::Log() = {};
-  Clock::time_point now{};
-  auto recovery = std::make_shared<vkx::Recovery>([&now] { return now; });
-  auto browser = std::make_shared<fake::Browser>(1);
-  std::ostringstream info, errors;
-  const vkx::LogRedirect redirect(info, errors);
   recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_ABORTED, "cancelled");
   recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_CONNECTION_REFUSED, "refused");
   recovery->OnLoadEnd(browser, "http://kiosk.test/", 502);
-  const std::string err = errors.str();
-  EXPECT_EQ(info.str(), "");
-  EXPECT_EQ(err,
+  EXPECT_EQ(log.TakeInfo(), "");
+  EXPECT_EQ(log.TakeError(),
             "Load of http://kiosk.test/ failed (refused, error -102): trying again in 1000 ms\n"
             "Load of http://kiosk.test/ failed (server answered 502): trying again in 2000 ms\n");
   ASSERT_EQ(fake::Log().delayed.size(), 2u);
@@ -82,13 +89,7 @@ TEST(Recovery, RetriesOnlyWhatTheNetworkOrAGatewayCausedAndStopsOnSuccess) {
   EXPECT_EQ(browser->loaded, std::vector<std::string>{"http://kiosk.test/"});
 }
 
-TEST(Recovery, CrashReloadsAndAHangEndsTheRendererUnlessItAnswersAgain) {
-  fake::Log() = {};
-  Clock::time_point now{};
-  auto recovery = std::make_shared<vkx::Recovery>([&now] { return now; });
-  auto browser = std::make_shared<fake::Browser>(1);
-  std::ostringstream info, errors;
-  const vkx::LogRedirect redirect(info, errors);
+TEST_F(Recovery, CrashReloadsAndAHangEndsTheRendererUnlessItAnswersAgain) {
   recovery->OnRendererTerminated(browser, engine::TerminationStatus::Crashed);
   ASSERT_EQ(fake::Log().delayed.size(), 1u);
   EXPECT_EQ(fake::Log().delayed[0].delay_ms, 0);
@@ -106,11 +107,11 @@ TEST(Recovery, CrashReloadsAndAHangEndsTheRendererUnlessItAnswersAgain) {
   EXPECT_EQ(browser->terminations, 1);
   recovery->OnRendererTerminated(browser, engine::TerminationStatus::Killed);
   EXPECT_EQ(fake::Log().delayed.back().delay_ms, 1000);  // the second time within a minute
-  EXPECT_EQ(errors.str(),
+  EXPECT_EQ(log.TakeError(),
             "Renderer process crashed: reloading https://kiosk.test/ in 0 ms\n"
             "Page not responding: ending its renderer\n"
             "Renderer process was ended: reloading https://kiosk.test/ in 1000 ms\n");
-  EXPECT_EQ(info.str(), "");
+  EXPECT_EQ(log.TakeInfo(), "");
 }
 
 }  // namespace

@@ -1,17 +1,14 @@
-// The WebKit adapter's translations of GDK keys and GLib/WebKit errors into
-// the port's numbers. Pure functions: no display or web process needed.
-#include <gdk/gdkkeysyms.h>
-#include <gtest/gtest.h>
-
+// The WebKit adapter's translation of GLib/WebKit errors into the port's
+// numbers. Pure functions: no display or web process needed.
 #include "engine/webkit/webkit_errors.h"
-#include "engine/webkit/webkit_keys.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
 using namespace engine;
 using webkit::CertificateErrorCode;
 using webkit::LoadErrorCode;
-using webkit::WindowsKeyCode;
 
 // WebKit's error domains and codes as WebKit registers them: only the
 // adapter includes WebKit headers.
@@ -24,20 +21,6 @@ enum : int {
   kNetworkFileDoesNotExist = 303,
   kPolicyInterrupted = 102,
 };
-
-TEST(WebKitTranslate, KeyCodesFollowTheWindowsTable) {
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_a), 'A');
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_Z), 'Z');
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_7), '7');
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_F1), 112);
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_F12), 123);
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_KP_5), 101);
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_ISO_Left_Tab), 9);
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_KP_Enter), 13);
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_Meta_R), 18);
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_apostrophe), 222);
-  EXPECT_EQ(WindowsKeyCode(GDK_KEY_eacute), 0);
-}
 
 TEST(WebKitTranslate, CertificateErrorsPickTheStrongestReason) {
   const auto flags = [](int bits) { return static_cast<GTlsCertificateFlags>(bits); };
