@@ -119,26 +119,15 @@ std::vector<std::string> SandboxTrialCommand(const std::string& bwrap) {
           "--version"};
 }
 
-TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms) {
-  TrialResult result;
-  if (argv.empty()) {
-    result.outcome = TrialResult::Outcome::SpawnFailed;
-    result.code = EINVAL;
-    return result;
-  }
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
-    result.outcome = TrialResult::Outcome::SpawnFailed;
-    result.code = errno;
-    return result;
-  }
-  Fd read_end(pipe_fds[0]);
-  Fd write_end(pipe_fds[1]);
+namespace {
 
+// Starts argv with its standard error on `error_fd`, nothing else open and
+// default signal handling; 0 or the spawn's error number.
+int SpawnTrial(const std::vector<std::string>& argv, int error_fd, pid_t& pid) {
   SpawnSetup setup;
   posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&setup.actions, write_end.get(), STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&setup.actions, error_fd, STDERR_FILENO);
   // The trial starts with default signal handling and nothing blocked,
   // whatever the kiosk has set up for itself.
   sigset_t none;
@@ -149,24 +138,18 @@ TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms) {
   posix_spawnattr_setsigdefault(&setup.attributes, &all);
   posix_spawnattr_setflags(&setup.attributes,
                            static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, args[0], &setup.actions, &setup.attributes, args.data(),
-                                  environ);
-  write_end.Reset();
-  if (spawned != 0) {
-    result.outcome = TrialResult::Outcome::SpawnFailed;
-    result.code = spawned;
-    return result;
-  }
+  return posix_spawn(&pid, args[0], &setup.actions, &setup.attributes, args.data(), environ);
+}
 
-  // Wait for the process itself to end (its pidfd becomes readable),
-  // collecting its error output meanwhile; whatever it started may keep the
-  // pipe open longer, which does not matter.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+// Waits for the process itself to end (its pidfd becomes readable) until
+// the deadline, collecting its error output meanwhile; whatever it started
+// may keep the pipe open longer, which does not matter. True when it is
+// ending: it ended, or (kernels before 5.3, no pidfd) its pipe closed.
+bool WaitForTrial(pid_t pid, const Fd& read_end, std::chrono::steady_clock::time_point deadline,
+                  std::string& error_output) {
   fcntl(read_end.get(), F_SETFL, O_NONBLOCK);
   Fd process(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
   bool pipe_open = true;
@@ -181,15 +164,37 @@ TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms) {
       if (errno == EINTR) continue;
       break;
     }
-    if (fds[1].revents != 0) pipe_open = ReadAvailable(read_end.get(), result.error_output);
+    if (fds[1].revents != 0) pipe_open = ReadAvailable(read_end.get(), error_output);
     if (fds[0].revents != 0) ended = true;
   }
-  if (pipe_open) ReadAvailable(read_end.get(), result.error_output);
+  if (pipe_open) ReadAvailable(read_end.get(), error_output);
+  return ended || (process.get() < 0 && !pipe_open);
+}
 
+TrialResult SpawnFailed(int code) {
+  TrialResult result;
+  result.outcome = TrialResult::Outcome::SpawnFailed;
+  result.code = code;
+  return result;
+}
+
+}  // namespace
+
+TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms) {
+  if (argv.empty()) return SpawnFailed(EINVAL);
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return SpawnFailed(errno);
+  Fd read_end(pipe_fds[0]);
+  Fd write_end(pipe_fds[1]);
+  pid_t pid = 0;
+  const int spawned = SpawnTrial(argv, write_end.get(), pid);
+  write_end.Reset();
+  if (spawned != 0) return SpawnFailed(spawned);
+
+  TrialResult result;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const bool ending = WaitForTrial(pid, read_end, deadline, result.error_output);
   int status = 0;
-  // Without a pidfd (kernels before 5.3) the closed pipe is the sign that it
-  // is ending; then it is waited for.
-  const bool ending = ended || (process.get() < 0 && !pipe_open);
   if (!ending || waitpid(pid, &status, 0) != pid) {
     kill(pid, SIGKILL);
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
