@@ -1,5 +1,7 @@
 #include "app/kiosk.h"
 
+#include "log/log.h"
+
 #include <glib-unix.h>
 #include <signal.h>
 
@@ -46,7 +48,9 @@ void Kiosk::CreateBrowser(const Config& config) {
   engine::BrowserSettings settings;
   settings.windowless_frame_rate = 60;
   settings.javascript = engine::State::Enabled;
-  engine::CreateBrowser(area, host_.BrowserRect(), client_, config.GetUrl(), settings);
+  browser_requested_ =
+      engine::CreateBrowser(area, host_.BrowserRect(), client_, config.GetUrl(), settings);
+  if (!browser_requested_) vkx::LogError("Browser creation failed: the kiosk cannot show a page");
 }
 
 void Kiosk::Start() {

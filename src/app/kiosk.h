@@ -27,11 +27,14 @@ class Kiosk {
   // one second from now, and SIGTERM/SIGINT, which end the kiosk like the
   // close button.
   void Start();
+  // False when the engine refused to make the browser (reported already).
+  bool HasBrowser() const { return browser_requested_; }
 
  private:
   // The browser, while the engine runs and once it has been created.
   engine::BrowserPtr LiveBrowser() const;
   void CreateBrowser(const Config& config);
+  bool browser_requested_ = false;
   // Sizes and focuses the browser and applies the configured display mode.
   void RunDelayedSetup();
   void FocusBrowser();

@@ -63,6 +63,8 @@ int main(int argc, char* argv[]) {
   }
 
   Kiosk kiosk(*host, config);
+  // A kiosk with no page is no kiosk: the session starts it anew.
+  if (!kiosk.HasBrowser()) return -1;
   kiosk.Start();
   // Returns only once the exit sequence has run (app/shutdown.h).
   engine::RunMessageLoop();

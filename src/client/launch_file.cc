@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <fstream>
 #include <vector>
 
 #include "log/log.h"
@@ -19,16 +18,22 @@ std::string WriteLaunchFile(const std::string& pathTemplate, const std::string& 
     return {};
   }
   const std::string name(path.data());
-  std::ofstream out(name, std::ios::trunc);
-  if (out.is_open()) {
-    out << "url=" << url << '\n'
-        << "displayMode=" << (maximized ? "maximized" : "window") << '\n';
-    out.close();
-    LogInfo("INI written to: " + name);
-  } else {
-    LogError("Unable to open file: " + name);
+  const std::string content =
+      "url=" + url + "\ndisplayMode=" + (maximized ? "maximized" : "window") + "\n";
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
   }
-  close(fd);
+  const bool closed = close(fd) == 0;
+  if (done < content.size() || !closed) {
+    // A launcher handed a partial file would open the wrong page, or none.
+    LogError("Unable to open file: " + name);
+    unlink(name.c_str());
+    return {};
+  }
+  LogInfo("INI written to: " + name);
   return name;
 }
 

@@ -72,7 +72,7 @@ void RequestHandler::LaunchDefaultHandler(const std::string& url) {
   GError* error = nullptr;
   if (!g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
                      &error)) {
-    vkx::LogError("Failed to launch default handler for URL: " + url);
+    vkx::LogError("Failed to launch default handler for URL: " + url + ": " + error->message);
     g_clear_error(&error);
   }
 }

@@ -1,7 +1,14 @@
 #include "client/launch_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
 
 #include <regex>
 #include <string>
@@ -34,6 +41,29 @@ TEST(LaunchFile, UnwritableDirectoryReportsAndMakesNothing) {
   EXPECT_EQ(vkx::WriteLaunchFile("/nonexistent-dir/brellik_ini_XXXXXX", "u", false), "");
   EXPECT_EQ(log.TakeError(), "Failed to create a temporary file!\n");
   EXPECT_EQ(log.TakeInfo(), "");
+}
+
+// A file that cannot be written whole is not handed on: a child whose files
+// may not grow (as on a full disk) gets no path and leaves no file behind.
+TEST(LaunchFile, FileThatCannotBeWrittenIsRemovedAndNotHandedOn) {
+  const TempDir dir("vkx-launch-test");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_FSIZE, &none);
+    std::ostringstream info;
+    std::ostringstream error;
+    vkx::LogRedirect quiet(info, error);
+    const std::string path = vkx::WriteLaunchFile(dir.path() + "/brellik_ini_XXXXXX", "u", false);
+    _exit(path.empty() && error.str().rfind("Unable to open file: ", 0) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(std::filesystem::is_empty(dir.path()), true);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "request/request_handler.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -196,8 +198,12 @@ TEST_F(RequestHandlerTest, ExternalUrlGoesToTheDesktopOpenerAsOneArgument) {
     EXPECT_TRUE(handler.OnBeforeBrowse(std::make_shared<fake::Browser>(1), "vmware-view://x", false,
                                        false));
   }
-  EXPECT_EQ(log.TakeError(),
-            "Failed to launch default handler for URL: vmware-view://x\n");
+  // The line says why: the spawn's own error text follows the URL.
+  const std::string failure = log.TakeError();
+  EXPECT_EQ(failure.rfind("Failed to launch default handler for URL: vmware-view://x: ", 0), 0u)
+      << failure;
+  EXPECT_NE(failure.find("xdg-open"), std::string::npos) << failure;
+  EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1) << failure;
 }
 
 TEST_F(RequestHandlerTest, NavigationInjectsTheConfiguredCookies) {
