@@ -3,9 +3,9 @@
 
 #include <string>
 
-enum class CommandLineAction { Run, Help, Version };
+enum class CommandLineAction { Run, Help, Version, CheckConfig };
 
-// --help or --version anywhere on the command line.
+// --help, --version or --check-config anywhere on the command line.
 CommandLineAction ParseCommandLine(int argc, char* argv[]);
 
 std::string UsageText(const std::string& program);

@@ -26,7 +26,9 @@ Kiosk::Kiosk(vkx::HostWindow& host, const Config& config)
     : host_(host),
       config_(config),
       exit_([this] { CloseBrowser(); },
-            [this] { return manager_.BrowserCount() == 0 && !vkx::CookieSaveInProgress(); }) {
+            [this] { return manager_.BrowserCount() == 0 && !vkx::CookieSaveInProgress(); }),
+      service_(vkx::ServiceNotifier::FromEnvironment(
+          [this] { return !client_ || client_->RendererHealthy(); })) {
   host_.Create(WindowOptions(config));
   CreateBrowser(config);
 }
@@ -44,6 +46,8 @@ void Kiosk::CreateBrowser(const Config& config) {
   hooks.setTitle = [this](const std::string& title) { host_.SetTitle(title); };
   hooks.setFullscreen = [this](bool fullscreen) { host_.RequestFullscreen(fullscreen); };
   hooks.endSession = [this] { host_.RequestClose(); };
+  hooks.pageLoaded = [this](const std::string& url) { service_.PageLoaded(url); };
+  hooks.pageFailed = [this](const std::string& url) { service_.PageFailed(url); };
   client_ = std::make_shared<vkx::Client>(manager_, std::move(hooks));
   engine::BrowserSettings settings;
   settings.windowless_frame_rate = 60;
@@ -59,6 +63,7 @@ void Kiosk::Start() {
   events.resized = [this] { host_.ResizeBrowser(LiveBrowser()); };
   events.focused = [this] { FocusBrowser(); };
   host_.Watch(std::move(events));
+  service_.Start();
 
   delayed_setup_ = g_timeout_add(1000, [](gpointer data) -> gboolean {
     auto* self = static_cast<Kiosk*>(data);
@@ -106,5 +111,6 @@ void Kiosk::CloseBrowser() {
 }
 
 void Kiosk::OnClose() {
+  service_.Stopping();
   exit_.Begin(config_.GetCacheCookies() && engine::IsRunning());
 }

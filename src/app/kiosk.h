@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "app/service_notify.h"
 #include "app/shutdown.h"
 #include "client/client.h"
 #include "client/client_manager.h"
@@ -46,6 +47,7 @@ class Kiosk {
   ClientManager manager_;
   std::shared_ptr<vkx::Client> client_;
   ExitSequence exit_;
+  vkx::ServiceNotifier service_;
   guint delayed_setup_ = 0;
   guint stop_signals_[2] = {0, 0};
 };

@@ -36,6 +36,8 @@ int main(int argc, char* argv[]) {
     case CommandLineAction::Version:
       PrintText(VersionText());
       return 0;
+    case CommandLineAction::CheckConfig:
+      return Config::Check() ? 0 : 1;
     case CommandLineAction::Run:
       break;
   }

@@ -78,6 +78,7 @@ void Client::OnLoadEnd(engine::BrowserPtr browser, const engine::Frame& frame,
   LogInfo("URL: " + frame.url);
   if (!login_script_.empty() && http_status_code == 200) InjectLoginScript(browser);
   if (frame.is_main) recovery_->OnLoadEnd(browser, frame.url, http_status_code);
+  if (frame.is_main && hooks_.pageLoaded) hooks_.pageLoaded(frame.url);
 }
 
 void Client::OnLoadStart(engine::BrowserPtr browser, const engine::Frame& frame) {
@@ -87,7 +88,10 @@ void Client::OnLoadStart(engine::BrowserPtr browser, const engine::Frame& frame)
 void Client::OnLoadError(engine::BrowserPtr browser, const engine::Frame& frame, int error_code,
                          const std::string& error_text, const std::string& failed_url) {
   if (frame.is_main) recovery_->OnLoadError(browser, failed_url, error_code, error_text);
+  if (frame.is_main && hooks_.pageFailed) hooks_.pageFailed(failed_url);
 }
+
+bool Client::RendererHealthy() const { return recovery_->Healthy(); }
 
 bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target_url,
                            engine::WindowOpenDisposition /*disposition*/, bool /*user_gesture*/) {

@@ -22,6 +22,9 @@ class Client : public engine::Client,
   // The browser is registered with `manager` while it lives; `hooks` reach
   // the window and the shutdown.
   Client(ClientManager& manager, ClientHooks hooks);
+  // False once the page's renderer has been dead or hung for a minute in
+  // spite of its recovery.
+  bool RendererHealthy() const;
 
   // Null until the engine reports the browser created; kept after it closed.
   engine::BrowserPtr GetBrowser() const { return browser_; }

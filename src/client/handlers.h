@@ -16,6 +16,9 @@ struct ClientHooks {
   std::function<void(bool fullscreen)> setFullscreen;
   // The end-session key was pressed.
   std::function<void()> endSession;
+  // The main frame finished loading a page, or failed to.
+  std::function<void(const std::string& url)> pageLoaded;
+  std::function<void(const std::string& url)> pageFailed;
 };
 
 class KbdHandler : public engine::KeyboardHandler {

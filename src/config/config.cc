@@ -4,10 +4,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <variant>
 #include <vector>
 
@@ -188,4 +190,79 @@ void Config::Print() const {
     text.append("\n").append(key.label).append(": ").append(ConfigKeys::Show(*this, key.field));
   }
   vkx::LogInfo(text);
+}
+
+namespace {
+
+struct ConfigLine {
+  size_t number;
+  std::string text;
+};
+
+std::vector<ConfigLine> SplitLines(const std::string& content) {
+  std::vector<ConfigLine> lines;
+  size_t start = 0;
+  for (size_t number = 1; start < content.size(); ++number) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    lines.push_back({number, content.substr(start, end - start)});
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+bool Config::Check() {
+  std::string path;
+  std::string content;
+  if (!ConfigPath(path)) return false;
+  if (!ReadRegularFile(path, content)) {
+    vkx::LogError("Unable to open config file at path: " + path);
+    return false;
+  }
+  std::ostringstream warnings;  // the parser's own lines: the report says it better
+  std::ostringstream unused;
+  std::string report = "Configuration file: " + path;
+  std::map<std::string, size_t> used;  // key -> the line that sets it
+  std::vector<std::string> ignored;
+  {
+    vkx::LogRedirect quiet(unused, warnings);
+    const Config record;  // parses the same file, as the kiosk would
+    const std::vector<ConfigLine> lines = SplitLines(content);
+    std::map<std::string, size_t> last;
+    for (const ConfigLine& line : lines) last[line.text.substr(0, line.text.find('='))] = line.number;
+    for (const ConfigLine& line : lines) {
+      if (line.text.empty()) continue;
+      const size_t eq = line.text.find('=');
+      const std::string key = line.text.substr(0, eq);
+      const auto known = std::find_if(ConfigKeys::Table().begin(), ConfigKeys::Table().end(),
+                                      [&](const ConfigKeys::Key& k) { return key == k.name; });
+      std::string reason;
+      if (eq == std::string::npos) {
+        reason = "no key=value";
+      } else if (eq + 1 == line.text.size()) {
+        reason = "empty value";
+      } else if (known == ConfigKeys::Table().end()) {
+        reason = "unknown key";
+      } else if (last[key] != line.number) {
+        reason = "set again on line " + std::to_string(last[key]);
+      } else if (std::holds_alternative<ConfigKeys::Keep>(
+                     known->parse(record, known->name, line.text.substr(eq + 1)))) {
+        reason = known->parse == ConfigKeys::Number ? "not a number in int range"
+                                                    : "read only where cacheCookies=true";
+      } else {
+        used[key] = line.number;
+        continue;
+      }
+      ignored.push_back("Line " + std::to_string(line.number) + " ignored (" + reason + "): " + line.text);
+    }
+    for (const auto& key : ConfigKeys::Table()) {
+      report += std::string("\n") + key.name + "=" + ConfigKeys::Show(record, key.field);
+      if (!used.contains(key.name)) report += " (default)";
+    }
+    for (const std::string& line : ignored) report += "\n" + line;
+  }
+  vkx::LogInfo(report);
+  return true;
 }

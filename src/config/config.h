@@ -20,6 +20,11 @@ class Config {
   // The one record of the process, created and loaded on first call.
   static Config& Instance();
 
+  // For operators, before a file goes out: reads the file VKX_CONFIG_PATH
+  // names and prints every key with the value the kiosk would use, then
+  // every line it would ignore and why. False when the file cannot be read.
+  static bool Check();
+
   // Builds a record from the environment as Instance() does. The program
   // uses Instance(); tests build their own records.
   Config();

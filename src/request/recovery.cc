@@ -53,6 +53,7 @@ void Recovery::OnLoadStart(engine::BrowserPtr /*browser*/, const std::string& ur
 
 void Recovery::OnLoadEnd(engine::BrowserPtr browser, const std::string& url,
                          int http_status_code) {
+  troubled_since_.reset();  // a renderer that shows a page works
   if (IsRetryableStatus(http_status_code)) {
     ScheduleRetry(browser, url, "server answered " + std::to_string(http_status_code));
     return;
@@ -90,6 +91,7 @@ void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,
 
 void Recovery::OnRendererTerminated(engine::BrowserPtr browser, engine::TerminationStatus status) {
   ++hang_generation_;
+  if (!troubled_since_) troubled_since_ = clock_();
   const milliseconds delay = crash_backoff_.Next(clock_());
   const char* how = status == engine::TerminationStatus::Crashed       ? "crashed"
                     : status == engine::TerminationStatus::OutOfMemory ? "ran out of memory"
@@ -106,6 +108,7 @@ void Recovery::OnRendererTerminated(engine::BrowserPtr browser, engine::Terminat
 
 void Recovery::OnUnresponsive(engine::BrowserPtr browser) {
   const int generation = ++hang_generation_;
+  if (!troubled_since_) troubled_since_ = clock_();
   std::weak_ptr<Recovery> weak = shared_from_this();
   std::weak_ptr<engine::Browser> target = browser;
   engine::PostDelayedToUiThread(
@@ -119,6 +122,11 @@ void Recovery::OnUnresponsive(engine::BrowserPtr browser) {
       kHangGraceMs);
 }
 
-void Recovery::OnResponsive(engine::BrowserPtr /*browser*/) { ++hang_generation_; }
+void Recovery::OnResponsive(engine::BrowserPtr /*browser*/) {
+  ++hang_generation_;
+  troubled_since_.reset();
+}
+
+bool Recovery::Healthy() const { return !troubled_since_ || clock_() - *troubled_since_ < kGiveUpAfter; }
 
 }  // namespace vkx

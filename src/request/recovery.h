@@ -45,6 +45,10 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
   void OnRendererTerminated(engine::BrowserPtr browser, engine::TerminationStatus status);
   void OnUnresponsive(engine::BrowserPtr browser);
   void OnResponsive(engine::BrowserPtr browser);
+  // False once the renderer has been dead or hung for kGiveUpAfter without
+  // a page loading since: what recovery could do has not helped.
+  bool Healthy() const;
+  static constexpr std::chrono::seconds kGiveUpAfter{60};
 
   // How long a page may go on not answering, after the engine noticed,
   // before its renderer is ended.
@@ -59,6 +63,7 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
   std::string retry_url_;
   int retry_generation_ = 0;
   int hang_generation_ = 0;
+  std::optional<Clock::time_point> troubled_since_;
 };
 
 }  // namespace vkx

@@ -23,7 +23,7 @@ class CommandLineTest(unittest.TestCase):
     def test_help_and_version_exit_zero_without_a_display(self):
         help_run = self.run_kiosk("--help")
         self.assertEqual(help_run.returncode, 0)
-        self.assertRegex(help_run.stdout, r"^Usage: .*vkxbrowser \[--help\] \[--version\]\n")
+        self.assertRegex(help_run.stdout, r"^Usage: .*vkxbrowser \[--help\] \[--version\] \[--check-config\]\n")
         self.assertIn("VKX_CONFIG_PATH", help_run.stdout)
         self.assertNotIn("Configuration values:", help_run.stdout)
         version = self.run_kiosk("some-other-argument", "--version")

@@ -9,6 +9,7 @@ import http.server
 import os
 import re
 import signal
+import socket
 import threading
 import time
 
@@ -226,6 +227,65 @@ class LoadRetryTest(KioskTestCase):
         time.sleep(2.0)  # a retry would come after one second
         self.assertEqual(self.retries(kiosk, url, ".*"), [])
         self.assertEqual(len(self.http.requests("/missing")), 1)
+
+
+
+class NotifySocket:
+    """A service manager's notify socket: collects what the kiosk sends."""
+
+    def __init__(self, path):
+        self.path = path
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(path)
+        self.sock.settimeout(0.2)
+        self.messages = []  # (monotonic time, text)
+        self._running = True
+        self._thread = threading.Thread(target=self._read, daemon=True)
+        self._thread.start()
+
+    def _read(self):
+        while self._running:
+            try:
+                data = self.sock.recv(4096)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            now = time.monotonic()
+            self.messages.extend((now, line) for line in data.decode().split("\n") if line)
+
+    def wait_for(self, text, timeout=20.0):
+        return wait_until(lambda: [t for t, m in self.messages if m == text], timeout,
+                          what=f"{text!r} on the notify socket")
+
+    def stop(self):
+        self._running = False
+        self._thread.join(timeout=2)
+        self.sock.close()
+
+
+class ServiceManagerTest(KioskTestCase):
+    """Under systemd (NOTIFY_SOCKET set): ready once the page has loaded, the
+    page as status, watchdog pings every half of WATCHDOG_USEC, and stopping
+    when the kiosk begins to end."""
+
+    def test_ready_status_watchdog_and_stopping(self):
+        notify = NotifySocket(os.path.join(self.workdir, "notify"))
+        self.addCleanup(notify.stop)
+        url = self.http.page("/service", HEALTHY)
+        kiosk = self.start_kiosk({"url": url, "enableToolbar": "false"},
+                                 env={"NOTIFY_SOCKET": notify.path, "WATCHDOG_USEC": "2000000"})
+        kiosk.wait_for_line(PAGE_LOADED, timeout=30)
+        notify.wait_for("READY=1")
+        notify.wait_for(f"STATUS={url}")
+        time.sleep(3.5)
+        pings = [t for t, m in notify.messages if m == "WATCHDOG=1"]
+        self.assertGreaterEqual(len(pings), 3, notify.messages)
+        self.assertLess(max(b - a for a, b in zip(pings, pings[1:])), 1.5, notify.messages)
+        self.assertEqual([m for _, m in notify.messages].count("READY=1"), 1)
+        self.xhelper().close(self.x.find_host_window())
+        notify.wait_for("STOPPING=1")
+        self.assertEqual(kiosk.wait_exit(10), -9, kiosk.describe())
 
 
 if __name__ == "__main__":

@@ -187,4 +187,35 @@ TEST_F(ConfigTest, FifoIsRefusedInsteadOfBlocking) {
   EXPECT_EQ(config.GetWidth(), 800);
 }
 
+// What an operator checks before shipping a file: every key with the value
+// the kiosk would use, then each ignored line with its reason; credentials
+// from the environment are never shown.
+TEST_F(ConfigTest, CheckShowsKeysInUseAndIgnoredLines) {
+  Write("url=https://x.test/\nwidth=wide\nfoo=bar\ncookieFile=/tmp/c\nheight=700\nheight=720\n"
+        "noequals\n\nacceptLanguageList=\n");
+  setenv("VKX_BRELLIK_PASSWORD", "secret-password", 1);
+  EXPECT_TRUE(Config::Check());
+  const std::string out = TakeOut();
+  EXPECT_EQ(out.rfind("Configuration file: " + path_ + "\nurl=https://x.test/\n", 0), 0u) << out;
+  for (const char* line : {"width=800 (default)\n", "height=720\n", "cookieFile= (default)\n",
+                           "requireSandbox=false (default)\n"}) {
+    EXPECT_NE(out.find(line), std::string::npos) << line << out;
+  }
+  EXPECT_NE(out.find("Line 2 ignored (not a number in int range): width=wide\n"
+                     "Line 3 ignored (unknown key): foo=bar\n"
+                     "Line 4 ignored (read only where cacheCookies=true): cookieFile=/tmp/c\n"
+                     "Line 5 ignored (set again on line 6): height=700\n"
+                     "Line 7 ignored (no key=value): noequals\n"
+                     "Line 9 ignored (empty value): acceptLanguageList=\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("secret-password"), std::string::npos);
+  EXPECT_EQ(TakeErr(), "");
+
+  setenv("VKX_CONFIG_PATH", (path_ + ".missing").c_str(), 1);
+  EXPECT_FALSE(Config::Check());
+  EXPECT_EQ(TakeOut(), "");
+  EXPECT_EQ(TakeErr(), "Config file does not exist: " + path_ + ".missing\n");
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/service_notify.h"
 #include "fake_engine.h"
 #include "log_capture.h"
 
@@ -112,6 +113,40 @@ TEST_F(Recovery, CrashReloadsAndAHangEndsTheRendererUnlessItAnswersAgain) {
             "Page not responding: ending its renderer\n"
             "Renderer process was ended: reloading https://kiosk.test/ in 1000 ms\n");
   EXPECT_EQ(log.TakeInfo(), "");
+}
+
+// Healthy until the renderer has been dead or hung for a minute with no page
+// loaded since; then the service manager's watchdog goes unfed.
+TEST_F(Recovery, UnhealthyOnlyAfterAMinuteOfTroubleWithoutALoad) {
+  EXPECT_TRUE(recovery->Healthy());
+  recovery->OnRendererTerminated(browser, engine::TerminationStatus::Crashed);
+  now += std::chrono::seconds(59);
+  recovery->OnUnresponsive(browser);  // the trouble still counts from the crash
+  EXPECT_TRUE(recovery->Healthy());
+  now += std::chrono::seconds(1);
+  EXPECT_FALSE(recovery->Healthy());
+  recovery->OnLoadEnd(browser, "https://kiosk.test/", 200);
+  EXPECT_TRUE(recovery->Healthy());
+  recovery->OnUnresponsive(browser);
+  recovery->OnResponsive(browser);
+  now += std::chrono::minutes(5);
+  EXPECT_TRUE(recovery->Healthy());
+  log.TakeError();
+
+  int pings = 0;
+  bool healthy = true;
+  vkx::ServiceNotifier notifier([&](const std::string& state) { pings += state == "WATCHDOG=1"; },
+                                2000000, [&] { return healthy; });
+  fake::Log().delayed.clear();
+  notifier.Start();
+  ASSERT_EQ(fake::Log().delayed.size(), 1u);
+  EXPECT_EQ(fake::Log().delayed[0].delay_ms, 1000);
+  healthy = false;
+  auto tick = std::move(fake::Log().delayed[0].task);
+  fake::Log().delayed.clear();
+  tick();
+  EXPECT_EQ(pings, 1);  // the one at the start only
+  ASSERT_EQ(fake::Log().delayed.size(), 1u);  // asked again later
 }
 
 }  // namespace
