@@ -53,7 +53,9 @@ void Recovery::OnLoadStart(engine::BrowserPtr /*browser*/, const std::string& ur
 
 void Recovery::OnLoadEnd(engine::BrowserPtr browser, const std::string& url,
                          int http_status_code) {
-  troubled_since_.reset();  // a renderer that shows a page works
+  // A renderer that shows a page works; the engine's error page (no
+  // status) is no page.
+  if (http_status_code != 0) troubled_since_.reset();
   if (IsRetryableStatus(http_status_code)) {
     ScheduleRetry(browser, url, "server answered " + std::to_string(http_status_code));
     return;

@@ -287,6 +287,30 @@ class ServiceManagerTest(KioskTestCase):
         notify.wait_for("STOPPING=1")
         self.assertEqual(kiosk.wait_exit(10), -9, kiosk.describe())
 
+    def test_pings_stop_once_the_page_cannot_be_brought_back(self):
+        notify = NotifySocket(os.path.join(self.workdir, "notify"))
+        self.addCleanup(notify.stop)
+        server = vkxtest.HttpServer()
+        self.addCleanup(server.stop)
+        # Neither cached nor kept alive: a reload must reach the server.
+        server.route("/gone", Response(body=HEALTHY.encode(), headers={"Cache-Control": "no-store",
+                                                                       "Connection": "close"}))
+        url = server.url("/gone")
+        kiosk = self.start_kiosk({"url": url, "enableToolbar": "false"},
+                                 env={"NOTIFY_SOCKET": notify.path, "WATCHDOG_USEC": "2000000"})
+        notify.wait_for("READY=1", timeout=30)
+        # The renderer dies while its server is away: every reload fails.
+        server.stop()
+        crashed_at = time.monotonic()
+        os.kill(wait_for_renderer(kiosk).pid, signal.SIGKILL)
+        kiosk.wait_for_line(r"^Renderer process crashed", stream="stderr")
+        # Pinged on for the minute the kiosk's own recovery has, then no more.
+        wait_until(lambda: time.monotonic() - crashed_at > 65, 70, interval=1.0)
+        pings = [t for t, m in notify.messages if m == "WATCHDOG=1"]
+        self.assertTrue([t for t in pings if 50 < t - crashed_at < 60], notify.messages)
+        self.assertFalse([t for t in pings if t - crashed_at > 62], notify.messages)
+        self.assertTrue(kiosk.alive(), kiosk.describe())
+
 
 if __name__ == "__main__":
     vkxtest.main()

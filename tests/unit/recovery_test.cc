@@ -125,6 +125,8 @@ TEST_F(Recovery, UnhealthyOnlyAfterAMinuteOfTroubleWithoutALoad) {
   EXPECT_TRUE(recovery->Healthy());
   now += std::chrono::seconds(1);
   EXPECT_FALSE(recovery->Healthy());
+  recovery->OnLoadEnd(browser, "https://kiosk.test/", 0);  // the engine's error page
+  EXPECT_FALSE(recovery->Healthy());
   recovery->OnLoadEnd(browser, "https://kiosk.test/", 200);
   EXPECT_TRUE(recovery->Healthy());
   recovery->OnUnresponsive(browser);
