@@ -8,6 +8,7 @@
 #include "config/config.h"
 #include "log/check.h"
 #include "log/log.h"
+#include "request/allow_list.h"
 #include "request/request_handler.h"
 
 namespace vkx {
@@ -97,7 +98,12 @@ bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target
                            engine::WindowOpenDisposition /*disposition*/, bool /*user_gesture*/) {
   LogInfo("Client new target: ");
   LogInfo(target_url);
-  const int mode = Config::Instance().GetDisplayMode();
+  const Config& config = Config::Instance();
+  if (!NavigationAllowed(target_url, config.GetUrlAllowList(), config.GetUrl())) {
+    LogError("URL not allowed: " + target_url);
+    return true;
+  }
+  const int mode = config.GetDisplayMode();
   if (mode == Config::Fullscreen) {
     browser->LoadURL(target_url);
   } else {

@@ -78,6 +78,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"cookieFilter", &Config::cookieFilter_, Keep{}, CookieSetting, nullptr},
       {"acceptCertError", &Config::acceptCertError_, false, Flag, nullptr},
       {"requireSandbox", &Config::requireSandbox_, false, Flag, nullptr},
+      {"urlAllowList", &Config::urlAllowList_, std::string(), Text, nullptr},
   };
   return table;
 }

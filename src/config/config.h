@@ -58,6 +58,8 @@ class Config {
   std::string GetCookieFilter() const { return cookieFilter_; }
   bool GetAcceptCertError() const { return acceptCertError_; }
   bool GetRequireSandbox() const { return requireSandbox_; }
+  // Comma-separated entries of the URLs the kiosk may show; empty: any.
+  std::string GetUrlAllowList() const { return urlAllowList_; }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -89,6 +91,7 @@ class Config {
   std::string cookieFilter_;
   std::atomic<bool> acceptCertError_{false};
   std::atomic<bool> requireSandbox_{false};
+  std::string urlAllowList_;
 };
 
 #pragma pop_macro("None")

@@ -6,6 +6,7 @@
 #include "cookies/cookies.h"
 #include "log/log.h"
 #include "request/cert_validation.h"
+#include "request/allow_list.h"
 #include "request/recovery.h"
 
 bool IsExternalProtocolUrl(const std::string& url) { return url.rfind("vmware-view://", 0) == 0; }
@@ -17,9 +18,12 @@ bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr /*browser*/, const std::s
     return true;
   }
   Config& config = Config::Instance();
-  if (config.Reload()) {
-    InjectCookiesFromFile(url, config.GetCookieFile(), config.GetCookieFilter());
+  const bool reloaded = config.Reload();
+  if (!vkx::NavigationAllowed(url, config.GetUrlAllowList(), config.GetUrl())) {
+    vkx::LogError("URL not allowed: " + url);
+    return true;
   }
+  if (reloaded) InjectCookiesFromFile(url, config.GetCookieFile(), config.GetCookieFilter());
   return false;
 }
 

@@ -9,6 +9,7 @@ the test's own and nothing leaves the machine."""
 
 import os
 import random
+import re
 import time
 
 import vkxtest
@@ -169,6 +170,38 @@ class ExternalProtocolTest(PrivateFilesTestCase):
         self.assertEqual(len(recorded_calls(calls)), 3, recorded_calls(calls))
         self.assertEqual(kiosk.lines("stderr")[err:].count(NO_CONFIG), 1, kiosk.describe())
 
+
+
+
+class AllowListTest(vkxtest.KioskTestCase):
+    """urlAllowList: a location change, a redirect hop and a new window to a
+    URL that no entry matches are refused before any request leaves, each
+    with one line; the start page stays."""
+
+    def test_other_server_is_never_reached(self):
+        other = vkxtest.HttpServer()
+        self.addCleanup(other.stop)
+        target = other.page("/", vkxtest.solid_page((200, 0, 0)))
+        self.http.route("/allow-hop", Response(status=302, headers={"Location": target}))
+        colour = (70, 110, 150)
+        start = self.http.page("/allow-list", (
+            "<!DOCTYPE html><html><body style='margin:0'>"
+            f"<a href='{target}' target='_blank' style='position:fixed;inset:0;"
+            f"background:rgb{colour}'></a><script>location.href = {target!r};"
+            "setTimeout(() => { location.href = '/allow-hop'; }, 300);</script></body></html>"))
+        kiosk = self.start_kiosk({"url": start, "enableToolbar": "false",
+                                  "urlAllowList": f" portal.example.test , 127.0.0.1:{self.http.port}/allow "})
+        refused = rf"^URL not allowed: {re.escape(target)}$"
+        wait_for_nth_line(kiosk, refused, 2, "stderr")  # the location change, then the redirect hop
+        self.http.wait_for_request("/allow-hop")
+        host = self.x.geometry(self.x.find_host_window())
+        middle = (host.abs_x + host.width // 2, host.abs_y + host.height // 2)
+        self.x.wait_for_colour((middle[0] - 20, middle[1] - 20, 40, 40), colour)
+        click_at(self.x, *middle)  # a new window
+        wait_for_nth_line(kiosk, refused, 3, "stderr")
+        time.sleep(0.5)
+        self.assertEqual(other.requests(), [])
+        self.assertNotIn("INI written to:", " ".join(kiosk.lines()))
 
 if __name__ == "__main__":
     vkxtest.main()
