@@ -173,35 +173,51 @@ class ExternalProtocolTest(PrivateFilesTestCase):
 
 
 
+
 class AllowListTest(vkxtest.KioskTestCase):
-    """urlAllowList: a location change, a redirect hop and a new window to a
-    URL that no entry matches are refused before any request leaves, each
-    with one line; the start page stays."""
+    """urlAllowList: a location change, URLs that only look like a listed
+    host, an iframe, a redirect hop and a new window to a URL that no entry
+    matches are refused before any request leaves, each with one line; the
+    listed start page loads and stays."""
 
     def test_other_server_is_never_reached(self):
         other = vkxtest.HttpServer()
         self.addCleanup(other.stop)
         target = other.page("/", vkxtest.solid_page((200, 0, 0)))
+        port = other.port
+        # Refused by their parsed host, before any name is looked up.
+        tricks = {"user information": f"http://portal.example.test@127.0.0.1:{port}/",
+                  "a longer name": "http://portal.example.test.evil.test/",
+                  "a name that ends alike": "http://evilportal.example.test/"}
         self.http.route("/allow-hop", Response(status=302, headers={"Location": target}))
+        steps = [target, *tricks.values(), "/allow-hop"]
         colour = (70, 110, 150)
         start = self.http.page("/allow-list", (
             "<!DOCTYPE html><html><body style='margin:0'>"
             f"<a href='{target}' target='_blank' style='position:fixed;inset:0;"
-            f"background:rgb{colour}'></a><script>location.href = {target!r};"
-            "setTimeout(() => { location.href = '/allow-hop'; }, 300);</script></body></html>"))
+            f"background:rgb{colour}'></a><iframe src='{other.url('/frame')}'></iframe><script>"
+            f"{steps!r}.forEach((u, i) => setTimeout(() => {{ location.href = u; }}, 300 * i));"
+            "</script></body></html>"))
         kiosk = self.start_kiosk({"url": start, "enableToolbar": "false",
                                   "urlAllowList": f" portal.example.test , 127.0.0.1:{self.http.port}/allow "})
-        refused = rf"^URL not allowed: {re.escape(target)}$"
-        wait_for_nth_line(kiosk, refused, 2, "stderr")  # the location change, then the redirect hop
+        refused = r"^URL not allowed: "
+        # The iframe, the location change, the three tricks, the redirect hop.
+        wait_for_nth_line(kiosk, refused, 6, "stderr", timeout=20)
         self.http.wait_for_request("/allow-hop")
         host = self.x.geometry(self.x.find_host_window())
         middle = (host.abs_x + host.width // 2, host.abs_y + host.height // 2)
         self.x.wait_for_colour((middle[0] - 20, middle[1] - 20, 40, 40), colour)
         click_at(self.x, *middle)  # a new window
-        wait_for_nth_line(kiosk, refused, 3, "stderr")
-        time.sleep(0.5)
+        wait_for_nth_line(kiosk, refused, 7, "stderr")
+        lines = [line for line in kiosk.lines("stderr") if re.match(refused, line)]
+        for what, url in tricks.items():
+            host_part = url.split("//", 1)[1].rstrip("/")
+            self.assertTrue([line for line in lines if host_part in line], (what, lines))
+        self.assertIn(f"URL not allowed: {other.url('/frame')}", lines)
+        self.assertEqual(lines.count(f"URL not allowed: {target}"), 3, lines)  # change, hop, window
         self.assertEqual(other.requests(), [])
         self.assertNotIn("INI written to:", " ".join(kiosk.lines()))
+        self.assertIn(f"URL: {start}", kiosk.lines())
 
 if __name__ == "__main__":
     vkxtest.main()
