@@ -28,7 +28,16 @@ Kiosk::Kiosk(vkx::HostWindow& host, const Config& config)
       exit_([this] { CloseBrowser(); },
             [this] { return manager_.BrowserCount() == 0 && !vkx::CookieSaveInProgress(); }),
       service_(vkx::ServiceNotifier::FromEnvironment(
-          [this] { return !client_ || client_->RendererHealthy(); })) {
+          [this] { return !client_ || client_->RendererHealthy(); })),
+      idle_({.timeoutSeconds = [] { return Config::Instance().GetIdleTimeout(); },
+             .startUrl = [] { return Config::Instance().GetUrl(); },
+             .currentUrl = [this] {
+               auto browser = LiveBrowser();
+               return browser ? browser->GetMainFrameURL() : std::string();
+             },
+             .load = [this](const std::string& url) {
+               if (auto browser = LiveBrowser()) browser->LoadURL(url);
+             }}) {
   host_.Create(WindowOptions(config));
   CreateBrowser(config);
 }
@@ -46,7 +55,11 @@ void Kiosk::CreateBrowser(const Config& config) {
   hooks.setTitle = [this](const std::string& title) { host_.SetTitle(title); };
   hooks.setFullscreen = [this](bool fullscreen) { host_.RequestFullscreen(fullscreen); };
   hooks.endSession = [this] { host_.RequestClose(); };
-  hooks.pageLoaded = [this](const std::string& url) { service_.PageLoaded(url); };
+  hooks.pageLoaded = [this](const std::string& url) {
+    service_.PageLoaded(url);
+    idle_.OnPageLoaded(url);
+  };
+  hooks.userActivity = [this] { idle_.OnActivity(); };
   hooks.pageFailed = [this](const std::string& url) { service_.PageFailed(url); };
   client_ = std::make_shared<vkx::Client>(manager_, std::move(hooks));
   engine::BrowserSettings settings;

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "app/idle_return.h"
 #include "app/service_notify.h"
 #include "app/shutdown.h"
 #include "client/client.h"
@@ -48,6 +49,7 @@ class Kiosk {
   std::shared_ptr<vkx::Client> client_;
   ExitSequence exit_;
   vkx::ServiceNotifier service_;
+  vkx::IdleReturn idle_;
   guint delayed_setup_ = 0;
   guint stop_signals_[2] = {0, 0};
 };

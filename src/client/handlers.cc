@@ -24,6 +24,10 @@ void DisplayHandler::OnTitleChange(engine::BrowserPtr /*browser*/, const std::st
   if (hooks_.setTitle) hooks_.setTitle(title);
 }
 
+void DisplayHandler::OnUserActivity(engine::BrowserPtr /*browser*/) {
+  if (hooks_.userActivity) hooks_.userActivity();
+}
+
 void DisplayHandler::OnFullscreenModeChange(engine::BrowserPtr /*browser*/, bool fullscreen) {
   // A kiosk that already covers the screen neither enters nor leaves it for the page.
   if (Config::Instance().GetDisplayMode() == Config::Fullscreen) return;

@@ -19,6 +19,8 @@ struct ClientHooks {
   // The main frame finished loading a page, or failed to.
   std::function<void(const std::string& url)> pageLoaded;
   std::function<void(const std::string& url)> pageFailed;
+  // A person used the page.
+  std::function<void()> userActivity;
 };
 
 class KbdHandler : public engine::KeyboardHandler {
@@ -40,6 +42,7 @@ class DisplayHandler : public engine::DisplayHandler {
   bool OnConsoleMessage(engine::BrowserPtr browser, engine::LogSeverity level,
                         const std::string& message, const std::string& source,
                         int line) override;
+  void OnUserActivity(engine::BrowserPtr browser) override;
 
  private:
   ClientHooks hooks_;

@@ -79,6 +79,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"acceptCertError", &Config::acceptCertError_, false, Flag, nullptr},
       {"requireSandbox", &Config::requireSandbox_, false, Flag, nullptr},
       {"urlAllowList", &Config::urlAllowList_, std::string(), Text, nullptr},
+      {"idleTimeout", &Config::idleTimeout_, 0, Number, nullptr},
   };
   return table;
 }

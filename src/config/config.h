@@ -60,6 +60,8 @@ class Config {
   bool GetRequireSandbox() const { return requireSandbox_; }
   // Comma-separated entries of the URLs the kiosk may show; empty: any.
   std::string GetUrlAllowList() const { return urlAllowList_; }
+  // Seconds without input before the start page comes back; 0: never.
+  int GetIdleTimeout() const { return idleTimeout_; }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -92,6 +94,7 @@ class Config {
   std::atomic<bool> acceptCertError_{false};
   std::atomic<bool> requireSandbox_{false};
   std::string urlAllowList_;
+  std::atomic<int> idleTimeout_{0};
 };
 
 #pragma pop_macro("None")

@@ -86,6 +86,8 @@ class DisplayHandler {
   virtual void OnFullscreenModeChange(BrowserPtr browser, bool fullscreen) = 0;
   virtual bool OnConsoleMessage(BrowserPtr browser, LogSeverity level, const std::string& message,
                                 const std::string& source, int line) = 0;
+  // A person used the page: a key, a pointer move, a button, a touch, a scroll.
+  virtual void OnUserActivity(BrowserPtr /*browser*/) {}
 };
 
 // The items of a context menu; the handler may clear them.

@@ -219,5 +219,33 @@ class AllowListTest(vkxtest.KioskTestCase):
         self.assertNotIn("INI written to:", " ".join(kiosk.lines()))
         self.assertIn(f"URL: {start}", kiosk.lines())
 
+
+class IdleTimeoutTest(vkxtest.KioskTestCase):
+    """idleTimeout: the start page comes back after that long without input,
+    not while a person uses the page, and not again while it stands."""
+
+    def test_start_page_comes_back_only_when_idle(self):
+        # The start page moves on by itself once (a page's own navigation is
+        # no input); loaded again later, it stays.
+        start = self.http.page("/idle-start", vkxtest.solid_page((30, 30, 90), body=(
+            "<script>if (!sessionStorage.moved) { sessionStorage.moved = 1;"
+            " setTimeout(() => { location.href = '/idle-other'; }, 300); }</script>")))
+        other = self.http.page("/idle-other", vkxtest.solid_page((90, 30, 30)))
+        kiosk = self.start_kiosk({"url": start, "enableToolbar": "false", "idleTimeout": "2"})
+        wait_for_page(kiosk, 200, other)
+        host = self.x.geometry(self.x.find_host_window())
+        # Two seconds of pointer moves over the page: no return meanwhile.
+        for i in range(8):
+            self.x.move_pointer(host.abs_x + 100 + 40 * (i % 2), host.abs_y + 100)
+            time.sleep(0.5)
+        self.assertNotIn("Idle timeout: returning to the start page", kiosk.lines())
+        moved = time.monotonic()
+        returned = kiosk.wait_for_line(r"^Idle timeout: returning to the start page$", timeout=10)
+        self.assertGreater(returned.t - moved, 1.5)
+        wait_for_page(kiosk, 200, start, returned.index)
+        time.sleep(3)
+        self.assertEqual(kiosk.lines().count("Idle timeout: returning to the start page"), 1)
+        self.assertEqual(len(self.http.requests("/idle-start")), 2)
+
 if __name__ == "__main__":
     vkxtest.main()

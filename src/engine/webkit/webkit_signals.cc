@@ -210,6 +210,25 @@ struct BrowserSignals {
     return TRUE;
   }
 
+  // Every event of the view passes here first; the ones a person makes are
+  // reported, and none is consumed.
+  static gboolean OnEvent(WebKitWebView*, GdkEvent* event, Self* self) {
+    switch (gdk_event_get_event_type(event)) {
+      case GDK_KEY_PRESS:
+      case GDK_MOTION_NOTIFY:
+      case GDK_BUTTON_PRESS:
+      case GDK_TOUCH_BEGIN:
+      case GDK_SCROLL:
+        if (auto handler = self->HandlerOf(&Client::GetDisplayHandler)) {
+          handler->OnUserActivity(self->shared_from_this());
+        }
+        break;
+      default:
+        break;
+    }
+    return FALSE;
+  }
+
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
                                      Self* self) {
     self->ping_pending_ = false;
@@ -275,6 +294,7 @@ void WebKitBrowser::ConnectSignals() {
       {"leave-fullscreen", G_CALLBACK(BrowserSignals::OnLeaveFullscreen)},
       {"user-message-received", G_CALLBACK(BrowserSignals::OnUserMessage)},
       {"web-process-terminated", G_CALLBACK(BrowserSignals::OnWebProcessTerminated)},
+      {"event", G_CALLBACK(BrowserSignals::OnEvent)},
       {"context-menu", G_CALLBACK(BrowserSignals::OnContextMenu)},
       {"permission-request", G_CALLBACK(BrowserSignals::OnPermissionRequest)},
       {"run-file-chooser", G_CALLBACK(BrowserSignals::OnRunFileChooser)},
