@@ -41,6 +41,7 @@ struct ConfigKeys {
   static Value Text(const Config&, const char*, const std::string& text) { return text; }
   static Value Flag(const Config&, const char*, const std::string& text) { return text == "true"; }
   static Value Number(const Config&, const char* name, const std::string& text);
+  static Value Zoom(const Config&, const char* name, const std::string& text);
   static Value DisplayMode(const Config&, const char*, const std::string& text) {
     return text == "fullscreen" ? Config::Fullscreen
            : text == "maximized" ? Config::Maximized
@@ -80,6 +81,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"requireSandbox", &Config::requireSandbox_, false, Flag, nullptr},
       {"urlAllowList", &Config::urlAllowList_, std::string(), Text, nullptr},
       {"idleTimeout", &Config::idleTimeout_, 0, Number, nullptr},
+      {"zoomLevel", &Config::zoomLevel_, std::string("1"), Zoom, nullptr},
   };
   return table;
 }
@@ -94,6 +96,18 @@ ConfigKeys::Value ConfigKeys::Number(const Config&, const char* name, const std:
     return Keep{};
   }
   return static_cast<int>(number);
+}
+
+ConfigKeys::Value ConfigKeys::Zoom(const Config&, const char* name, const std::string& text) {
+  errno = 0;
+  char* end = nullptr;
+  const double level = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || errno == ERANGE || !(level >= 0.25 && level <= 5.0)) {
+    vkx::LogError(std::string("Ignoring ") + name + " value that is not a number from 0.25 to 5: " +
+                  text);
+    return Keep{};
+  }
+  return text;
 }
 
 void ConfigKeys::Store(Config& config, const Field& field, const Value& value) {
@@ -252,6 +266,7 @@ bool Config::Check() {
       } else if (std::holds_alternative<ConfigKeys::Keep>(
                      known->parse(record, known->name, line.text.substr(eq + 1)))) {
         reason = known->parse == ConfigKeys::Number ? "not a number in int range"
+                 : known->parse == ConfigKeys::Zoom ? "not a number from 0.25 to 5"
                                                     : "read only where cacheCookies=true";
       } else {
         used[key] = line.number;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 
 // X11 defines None as a macro; the enumerator below keeps its own name.
@@ -62,6 +63,8 @@ class Config {
   std::string GetUrlAllowList() const { return urlAllowList_; }
   // Seconds without input before the start page comes back; 0: never.
   int GetIdleTimeout() const { return idleTimeout_; }
+  // The page zoom, 0.25 to 5 (1: none).
+  double GetZoomLevel() const { return std::strtod(zoomLevel_.c_str(), nullptr); }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -95,6 +98,7 @@ class Config {
   std::atomic<bool> requireSandbox_{false};
   std::string urlAllowList_;
   std::atomic<int> idleTimeout_{0};
+  std::string zoomLevel_ = "1";
 };
 
 #pragma pop_macro("None")

@@ -38,6 +38,8 @@ class Browser {
   virtual void Reload() = 0;
   // Ends the renderer of a page that stopped responding.
   virtual void TerminateRenderProcess() = 0;
+  // The zoom of every page shown from now on (1: none).
+  virtual void SetZoomLevel(double level) = 0;
 };
 using BrowserPtr = std::shared_ptr<Browser>;
 

@@ -11,7 +11,7 @@
 
 bool IsExternalProtocolUrl(const std::string& url) { return url.rfind("vmware-view://", 0) == 0; }
 
-bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr /*browser*/, const std::string& url,
+bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr browser, const std::string& url,
                                     bool /*user_gesture*/, bool /*is_redirect*/) {
   if (IsExternalProtocolUrl(url)) {
     LaunchDefaultHandler(url);
@@ -24,6 +24,7 @@ bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr /*browser*/, const std::s
     return true;
   }
   if (reloaded) InjectCookiesFromFile(url, config.GetCookieFile(), config.GetCookieFilter());
+  if (browser) browser->SetZoomLevel(config.GetZoomLevel());
   return false;
 }
 

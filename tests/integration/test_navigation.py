@@ -220,9 +220,20 @@ class AllowListTest(vkxtest.KioskTestCase):
         self.assertIn(f"URL: {start}", kiosk.lines())
 
 
-class IdleTimeoutTest(vkxtest.KioskTestCase):
+class DeploymentControlsTest(vkxtest.KioskTestCase):
     """idleTimeout: the start page comes back after that long without input,
-    not while a person uses the page, and not again while it stands."""
+    not while a person uses the page, and not again while it stands.
+    zoomLevel: every page is zoomed."""
+
+    def test_pages_are_zoomed(self):
+        report = ("<!DOCTYPE html><html><body><script>addEventListener('load', () =>"
+                  " fetch('/zoom-width?w=' + innerWidth));</script></body></html>")
+        url = self.http.page("/zoomed", report)
+        kiosk = self.start_kiosk({"url": url, "enableToolbar": "false", "width": "800",
+                                  "zoomLevel": "2"})
+        request = self.http.wait_for_request("/zoom-width", timeout=20)
+        self.assertAlmostEqual(int(request.path.split("w=")[1]), 400, delta=2)
+        self.assertTrue(kiosk.alive())
 
     def test_start_page_comes_back_only_when_idle(self):
         # The start page moves on by itself once (a page's own navigation is

@@ -192,7 +192,7 @@ TEST_F(ConfigTest, FifoIsRefusedInsteadOfBlocking) {
 // from the environment are never shown.
 TEST_F(ConfigTest, CheckShowsKeysInUseAndIgnoredLines) {
   Write("url=https://x.test/\nwidth=wide\nfoo=bar\ncookieFile=/tmp/c\nheight=700\nheight=720\n"
-        "noequals\n\nacceptLanguageList=\n");
+        "noequals\n\nacceptLanguageList=\nzoomLevel=9\n");
   setenv("VKX_BRELLIK_PASSWORD", "secret-password", 1);
   EXPECT_TRUE(Config::Check());
   const std::string out = TakeOut();
@@ -206,7 +206,8 @@ TEST_F(ConfigTest, CheckShowsKeysInUseAndIgnoredLines) {
                      "Line 4 ignored (read only where cacheCookies=true): cookieFile=/tmp/c\n"
                      "Line 5 ignored (set again on line 6): height=700\n"
                      "Line 7 ignored (no key=value): noequals\n"
-                     "Line 9 ignored (empty value): acceptLanguageList=\n"),
+                     "Line 9 ignored (empty value): acceptLanguageList=\n"
+                     "Line 10 ignored (not a number from 0.25 to 5): zoomLevel=9\n"),
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("secret-password"), std::string::npos);

@@ -35,6 +35,8 @@ class Browser : public engine::Browser {
   void CloseBrowser(bool force) override { closed_forced = force; }
   void Reload() override { ++reloads; }
   void TerminateRenderProcess() override { ++terminations; }
+  void SetZoomLevel(double level) override { zoom = level; }
+  double zoom = 1.0;
   unsigned long GetWindowHandle() const override { return 0; }
   void LoadURL(const std::string& url) override { loaded.push_back(url); }
   void ExecuteJavaScript(const std::string& code, const std::string& url, int line) override {

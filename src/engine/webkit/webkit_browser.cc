@@ -150,6 +150,12 @@ void WebKitBrowser::Reload() {
   if (view_ != nullptr) webkit_web_view_reload(view_);
 }
 
+void WebKitBrowser::SetZoomLevel(double level) {
+  if (view_ != nullptr && webkit_web_view_get_zoom_level(view_) != level) {
+    webkit_web_view_set_zoom_level(view_, level);
+  }
+}
+
 void WebKitBrowser::TerminateRenderProcess() {
   if (view_ != nullptr) webkit_web_view_terminate_web_process(view_);
 }

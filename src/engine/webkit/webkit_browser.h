@@ -38,6 +38,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   bool SetPreference(const std::string& name, int value, std::string& error) override;
   void Reload() override;
   void TerminateRenderProcess() override;
+  void SetZoomLevel(double level) override;
   // Asks the renderer every few seconds whether it still answers.
   void StartResponsivenessChecks();
 
