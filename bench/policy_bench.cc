@@ -38,6 +38,7 @@ std::shared_ptr<CookieManager> CookieManager::GetGlobalManager() {
 }
 bool CurrentlyOnUiThread() { return true; }
 void PostDelayedToUiThread(std::function<void()>, int) {}
+void SetNetworkProxy(const std::string&, const std::string&) {}
 }  // namespace engine
 
 namespace {

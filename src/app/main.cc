@@ -59,6 +59,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   if (!engine::Initialize(settings)) return -1;
+  engine::SetNetworkProxy(config.GetProxy(), config.GetProxyIgnoreHosts());
   if (!gtk_init_check(&argc, &argv)) {
     vkx::LogError("Cannot open display");
     return 1;

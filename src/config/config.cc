@@ -82,6 +82,8 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"urlAllowList", &Config::urlAllowList_, std::string(), Text, nullptr},
       {"idleTimeout", &Config::idleTimeout_, 0, Number, nullptr},
       {"zoomLevel", &Config::zoomLevel_, std::string("1"), Zoom, nullptr},
+      {"proxy", &Config::proxy_, std::string(), Text, nullptr},
+      {"proxyIgnoreHosts", &Config::proxyIgnoreHosts_, std::string(), Text, nullptr},
   };
   return table;
 }

@@ -64,6 +64,9 @@ class Config {
   // Seconds without input before the start page comes back; 0: never.
   int GetIdleTimeout() const { return idleTimeout_; }
   // The page zoom, 0.25 to 5 (1: none).
+  // The proxy of every request (empty: the system's) and the hosts that go direct.
+  std::string GetProxy() const { return proxy_; }
+  std::string GetProxyIgnoreHosts() const { return proxyIgnoreHosts_; }
   double GetZoomLevel() const { return std::strtod(zoomLevel_.c_str(), nullptr); }
 
  private:
@@ -99,6 +102,8 @@ class Config {
   std::string urlAllowList_;
   std::atomic<int> idleTimeout_{0};
   std::string zoomLevel_ = "1";
+  std::string proxy_;
+  std::string proxyIgnoreHosts_;
 };
 
 #pragma pop_macro("None")

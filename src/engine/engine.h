@@ -193,6 +193,10 @@ void QuitMessageLoop();
 void Shutdown();
 // True between Initialize and Shutdown.
 bool IsRunning();
+// Every request of the pages goes through `proxy` (http://host:port,
+// socks5://host:port), except to the comma-separated `ignoreHosts`; an
+// empty `proxy`: the system's settings. Cheap when nothing changed.
+void SetNetworkProxy(const std::string& proxy, const std::string& ignoreHosts);
 
 // Creates a browser inside the X window `parent`; asynchronous: the life-span
 // handler's OnAfterCreated reports it. False when the request was refused.

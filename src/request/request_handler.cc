@@ -25,6 +25,7 @@ bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr browser, const std::strin
   }
   if (reloaded) InjectCookiesFromFile(url, config.GetCookieFile(), config.GetCookieFilter());
   if (browser) browser->SetZoomLevel(config.GetZoomLevel());
+  engine::SetNetworkProxy(config.GetProxy(), config.GetProxyIgnoreHosts());
   return false;
 }
 

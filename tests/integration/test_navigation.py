@@ -235,6 +235,20 @@ class DeploymentControlsTest(vkxtest.KioskTestCase):
         self.assertAlmostEqual(int(request.path.split("w=")[1]), 400, delta=2)
         self.assertTrue(kiosk.alive())
 
+    def test_every_request_goes_through_the_proxy(self):
+        # The proxy answers by itself: the page's host exists nowhere else.
+        proxy = vkxtest.HttpServer()
+        self.addCleanup(proxy.stop)
+        page = "http://kiosk-behind-proxy.invalid/"
+        proxy.route(page, Response(body=b"<!DOCTYPE html><html><body><img src='/pixel.png'></body></html>"))
+        proxy.route(page + "pixel.png", Response(body=b"", content_type="image/png"))
+        kiosk = self.start_kiosk({"url": page, "enableToolbar": "false",
+                                  "proxy": f"http://127.0.0.1:{proxy.port}",
+                                  "proxyIgnoreHosts": "localhost, direct.invalid"})
+        wait_for_page(kiosk, 200, page, timeout=20)
+        proxy.wait_for_request(page + "pixel.png")
+        self.assertEqual(sorted(r.path for r in proxy.requests()), [page, page + "pixel.png"])
+
     def test_start_page_comes_back_only_when_idle(self):
         # The start page moves on by itself once (a page's own navigation is
         # no input); loaded again later, it stays.

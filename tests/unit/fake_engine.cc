@@ -58,6 +58,7 @@ void RunMessageLoop() {}
 void QuitMessageLoop() { ++fake::Log().quit_calls; }
 void Shutdown() {}
 bool IsRunning() { return true; }
+void SetNetworkProxy(const std::string&, const std::string&) {}
 bool CreateBrowser(unsigned long, const Rect&, std::shared_ptr<Client>, const std::string&,
                    const BrowserSettings&) {
   return true;

@@ -23,6 +23,9 @@ struct EngineState {
   bool running = false;
   std::thread::id ui_thread;
   webkit::GRef<WebKitWebContext> context;
+  // The proxy last applied.
+  std::string proxy;
+  std::string proxy_ignore;
   GMainLoop* loop = nullptr;
   bool quit_pending = false;
   std::vector<std::shared_ptr<webkit::WebKitBrowser>> browsers;
@@ -154,6 +157,25 @@ void QuitMessageLoop() {
   } else {
     state.quit_pending = true;
   }
+}
+
+void SetNetworkProxy(const std::string& proxy, const std::string& ignoreHosts) {
+  EngineState& state = Engine();
+  if (!state.context || (proxy == state.proxy && ignoreHosts == state.proxy_ignore)) return;
+  state.proxy = proxy;
+  state.proxy_ignore = ignoreHosts;
+  WebKitWebsiteDataManager* manager = webkit_web_context_get_website_data_manager(state.context.get());
+  if (proxy.empty()) {
+    webkit_website_data_manager_set_network_proxy_settings(manager, WEBKIT_NETWORK_PROXY_MODE_DEFAULT,
+                                                           nullptr);
+    return;
+  }
+  g_auto(GStrv) hosts = g_strsplit(ignoreHosts.c_str(), ",", -1);
+  for (gchar** host = hosts; *host != nullptr; ++host) g_strstrip(*host);
+  g_autoptr(WebKitNetworkProxySettings) settings =
+      webkit_network_proxy_settings_new(proxy.c_str(), ignoreHosts.empty() ? nullptr : hosts);
+  webkit_website_data_manager_set_network_proxy_settings(manager, WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
+                                                         settings);
 }
 
 void Shutdown() {
