@@ -5,6 +5,7 @@
 void BuildEngineSettings(const Config& config, engine::Settings& settings) {
   settings.no_sandbox = true;
   settings.require_renderer_sandbox = config.GetRequireSandbox();
+  settings.renderer_memory_limit_mib = config.GetMemoryLimit() > 0 ? config.GetMemoryLimit() : 0;
   settings.remote_debugging_port = 0;
   settings.cache_path = config.GetCachePath();
   settings.persist_session_cookies = false;

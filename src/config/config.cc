@@ -84,6 +84,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"zoomLevel", &Config::zoomLevel_, std::string("1"), Zoom, nullptr},
       {"proxy", &Config::proxy_, std::string(), Text, nullptr},
       {"proxyIgnoreHosts", &Config::proxyIgnoreHosts_, std::string(), Text, nullptr},
+      {"memoryLimit", &Config::memoryLimit_, 0, Number, nullptr},
   };
   return table;
 }

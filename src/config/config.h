@@ -66,6 +66,8 @@ class Config {
   // The page zoom, 0.25 to 5 (1: none).
   // The proxy of every request (empty: the system's) and the hosts that go direct.
   std::string GetProxy() const { return proxy_; }
+  // MiB for the page's renderer; 0: no limit. Read at start.
+  int GetMemoryLimit() const { return memoryLimit_; }
   std::string GetProxyIgnoreHosts() const { return proxyIgnoreHosts_; }
   double GetZoomLevel() const { return std::strtod(zoomLevel_.c_str(), nullptr); }
 
@@ -104,6 +106,7 @@ class Config {
   std::string zoomLevel_ = "1";
   std::string proxy_;
   std::string proxyIgnoreHosts_;
+  std::atomic<int> memoryLimit_{0};
 };
 
 #pragma pop_macro("None")

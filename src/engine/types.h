@@ -20,6 +20,9 @@ struct Settings {
   bool persist_session_cookies = false;
   // Comma-separated language list; empty keeps the engine's default.
   std::string accept_language_list;
+  // MiB the page's renderer may use before the engine frees caches and,
+  // past it, ends the renderer; 0: no limit.
+  int renderer_memory_limit_mib = 0;
 };
 
 enum class State { Default, Enabled, Disabled };

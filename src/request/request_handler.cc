@@ -60,6 +60,10 @@ bool RequestHandler::OnCertificateError(engine::BrowserPtr /*browser*/, int cert
 
 void RequestHandler::OnRenderProcessTerminated(engine::BrowserPtr browser,
                                                engine::TerminationStatus status) {
+  if (status == engine::TerminationStatus::OutOfMemory) {
+    vkx::LogError("Renderer process went past memoryLimit=" +
+                  std::to_string(Config::Instance().GetMemoryLimit()) + " MiB");
+  }
   if (recovery_) recovery_->OnRendererTerminated(std::move(browser), status);
 }
 

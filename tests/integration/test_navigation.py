@@ -249,6 +249,17 @@ class DeploymentControlsTest(vkxtest.KioskTestCase):
         proxy.wait_for_request(page + "pixel.png")
         self.assertEqual(sorted(r.path for r in proxy.requests()), [page, page + "pixel.png"])
 
+    def test_renderer_past_its_memory_limit_is_replaced(self):
+        hog = self.http.page("/hog", "<!DOCTYPE html><html><body><script>const kept = [];"
+                             "setInterval(() => { const a = new Uint8Array(16 << 20); a.fill(1);"
+                             " kept.push(a); }, 50);</script></body></html>")
+        kiosk = self.start_kiosk({"url": hog, "enableToolbar": "false", "memoryLimit": "300"})
+        kiosk.wait_for_line(r"^Renderer process went past memoryLimit=300 MiB$", stream="stderr",
+                            timeout=40)
+        kiosk.wait_for_line(r"^Renderer process ran out of memory: reloading ", stream="stderr")
+        self.http.wait_for_request("/hog", after=time.monotonic() - 0.5, timeout=15)
+        self.assertTrue(kiosk.alive(), kiosk.describe())
+
     def test_start_page_comes_back_only_when_idle(self):
         # The start page moves on by itself once (a page's own navigation is
         # no input); loaded again later, it stays.

@@ -112,8 +112,19 @@ bool Initialize(const Settings& settings) {
         webkit_website_data_manager_get_cookie_manager(manager), cookies.c_str(),
         WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
   }
-  state.context = webkit::GRef<WebKitWebContext>::Adopt(
-      webkit_web_context_new_with_website_data_manager(manager));
+  g_autoptr(WebKitMemoryPressureSettings) memory = nullptr;
+  if (settings.renderer_memory_limit_mib > 0) {
+    // Caches are freed from a third of the limit on; at the limit itself
+    // the renderer is ended (and the kiosk's recovery loads the page again).
+    memory = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(
+        memory, static_cast<guint>(settings.renderer_memory_limit_mib));
+    webkit_memory_pressure_settings_set_kill_threshold(memory, 1.0);
+    webkit_memory_pressure_settings_set_poll_interval(memory, 1.0);
+  }
+  state.context = webkit::GRef<WebKitWebContext>::Adopt(WEBKIT_WEB_CONTEXT(
+      g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager,
+                   "memory-pressure-settings", memory, nullptr)));
   webkit::SetCookieDataManager(manager);
   if (!state.context) return false;
   const std::string extensions = WebExtensionsDirectory();
