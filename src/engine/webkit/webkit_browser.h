@@ -104,6 +104,8 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   SourceId ping_timer_;
   bool ping_pending_ = false;
   bool unresponsive_ = false;
+  // X time of the last pointer motion reported as user activity.
+  guint32 last_motion_report_ = 0;
 };
 
 }  // namespace engine::webkit

@@ -211,11 +211,16 @@ struct BrowserSignals {
   }
 
   // Every event of the view passes here first; the ones a person makes are
-  // reported, and none is consumed.
+  // reported (a pointer in motion at most every quarter second), and none
+  // is consumed.
   static gboolean OnEvent(WebKitWebView*, GdkEvent* event, Self* self) {
+    constexpr guint32 kMotionReportMs = 250;
     switch (gdk_event_get_event_type(event)) {
-      case GDK_KEY_PRESS:
       case GDK_MOTION_NOTIFY:
+        if (gdk_event_get_time(event) - self->last_motion_report_ < kMotionReportMs) break;
+        self->last_motion_report_ = gdk_event_get_time(event);
+        [[fallthrough]];
+      case GDK_KEY_PRESS:
       case GDK_BUTTON_PRESS:
       case GDK_TOUCH_BEGIN:
       case GDK_SCROLL:
