@@ -17,6 +17,7 @@ vkx::HostWindowOptions WindowOptions(const Config& config) {
   options.iconName = config.GetIconName();
   options.toolbar = config.GetEnableToolbar();
   options.autoHide = config.GetEnableAutoHide();
+  options.hideCursor = config.GetHideCursor();
   return options;
 }
 
@@ -57,6 +58,8 @@ void Kiosk::CreateBrowser(const Config& config) {
   hooks.endSession = [this] { host_.RequestClose(); };
   hooks.pageLoaded = [this](const std::string& url) {
     service_.PageLoaded(url);
+    // The configuration is read again at every navigation.
+    host_.SetCursorHidden(Config::Instance().GetHideCursor());
     idle_.OnPageLoaded(url);
   };
   hooks.userActivity = [this] { idle_.OnActivity(); };

@@ -81,6 +81,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"requireSandbox", &Config::requireSandbox_, false, Flag, nullptr},
       {"urlAllowList", &Config::urlAllowList_, std::string(), Text, nullptr},
       {"idleTimeout", &Config::idleTimeout_, 0, Number, nullptr},
+      {"hideCursor", &Config::hideCursor_, false, Flag, nullptr},
       {"zoomLevel", &Config::zoomLevel_, std::string("1"), Zoom, nullptr},
       {"proxy", &Config::proxy_, std::string(), Text, nullptr},
       {"proxyIgnoreHosts", &Config::proxyIgnoreHosts_, std::string(), Text, nullptr},

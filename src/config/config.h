@@ -63,6 +63,8 @@ class Config {
   std::string GetUrlAllowList() const { return urlAllowList_; }
   // Seconds without input before the start page comes back; 0: never.
   int GetIdleTimeout() const { return idleTimeout_; }
+  // A blank pointer over the whole window, whatever the page asks for.
+  bool GetHideCursor() const { return hideCursor_; }
   // The page zoom, 0.25 to 5 (1: none).
   // The proxy of every request (empty: the system's) and the hosts that go direct.
   std::string GetProxy() const { return proxy_; }
@@ -103,6 +105,7 @@ class Config {
   std::atomic<bool> requireSandbox_{false};
   std::string urlAllowList_;
   std::atomic<int> idleTimeout_{0};
+  std::atomic<bool> hideCursor_{false};
   std::string zoomLevel_ = "1";
   std::string proxy_;
   std::string proxyIgnoreHosts_;

@@ -40,6 +40,8 @@ class Browser {
   virtual void TerminateRenderProcess() = 0;
   // The zoom of every page shown from now on (1: none).
   virtual void SetZoomLevel(double level) = 0;
+  // true: the pointer over the page is blank, whatever the page asks for.
+  virtual void SetCursorHidden(bool hidden) = 0;
 };
 using BrowserPtr = std::shared_ptr<Browser>;
 

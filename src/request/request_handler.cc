@@ -24,7 +24,10 @@ bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr browser, const std::strin
     return true;
   }
   if (reloaded) InjectCookiesFromFile(url, config.GetCookieFile(), config.GetCookieFilter());
-  if (browser) browser->SetZoomLevel(config.GetZoomLevel());
+  if (browser) {
+    browser->SetZoomLevel(config.GetZoomLevel());
+    browser->SetCursorHidden(config.GetHideCursor());
+  }
   engine::SetNetworkProxy(config.GetProxy(), config.GetProxyIgnoreHosts());
   return false;
 }

@@ -25,6 +25,7 @@ Window HostWindow::CreateBrowserArea() {
   browserWindow = XCreateSimpleWindow(xDisplay, hostWindow, 0, ToolbarHeight(), BrowserWidth(),
                                       BrowserHeight(), 1, BlackPixel(xDisplay, screenNumber),
                                       WhitePixel(xDisplay, screenNumber));
+  if (cursorHidden) XDefineCursor(xDisplay, browserWindow, blankCursor);
   XMapWindow(xDisplay, browserWindow);
   // Focus that a window manager gives the host window is passed on to the page.
   XSelectInput(xDisplay, hostWindow,

@@ -62,6 +62,7 @@ HostWindow::~HostWindow() {
   toolbar_.reset();
   if (iconPixmap != 0) XFreePixmap(xDisplay, iconPixmap);
   if (iconMask != 0) XFreePixmap(xDisplay, iconMask);
+  if (blankCursor != 0) XFreeCursor(xDisplay, blankCursor);
   // With its children: the toolbar strip and the browser's area.
   if (hostWindow != 0) XDestroyWindow(xDisplay, hostWindow);
   if (errorHandlerInstalled) {
@@ -102,6 +103,32 @@ void HostWindow::Create(const HostWindowOptions& options) {
         Toolbar::Place{xDisplay, hostWindow, screenNumber, windowWidth}, options.autoHide,
         [this] { RequestClose(); }, [this] { ToolbarHeightChanged(); });
   }
+  SetCursorHidden(options.hideCursor);
+}
+
+void HostWindow::SetCursorHidden(bool hidden) {
+  if (hostWindow == 0 || hidden == cursorHidden) return;
+  cursorHidden = hidden;
+  if (hidden && blankCursor == 0) {
+    // A 1x1 cursor whose mask shows nothing.
+    static const char bits[] = {0};
+    const Pixmap empty = XCreateBitmapFromData(xDisplay, hostWindow, bits, 1, 1);
+    XColor black{};
+    blankCursor = XCreatePixmapCursor(xDisplay, empty, empty, &black, &black, 0, 0);
+    XFreePixmap(xDisplay, empty);
+  }
+  // The toolkit's windows inside the strip and the area set no cursor of
+  // their own, so they show their parent's.
+  for (const Window window :
+       {hostWindow, browserWindow, toolbar_ ? toolbar_->StripWindow() : Window{0}}) {
+    if (window == 0) continue;
+    if (hidden) {
+      XDefineCursor(xDisplay, window, blankCursor);
+    } else {
+      XUndefineCursor(xDisplay, window);
+    }
+  }
+  XFlush(xDisplay);
 }
 
 void HostWindow::SetWindowIcon(const std::string& iconName) {

@@ -24,6 +24,7 @@ struct HostWindowOptions {
   std::string iconName;
   bool toolbar = false;
   bool autoHide = false;
+  bool hideCursor = false;
 };
 
 // What the window reports; the application connects these. They run on the
@@ -66,6 +67,9 @@ class HostWindow {
   void ResizeBrowser(const engine::BrowserPtr& browser);
 
   void SetTitle(const std::string& title);
+  // true: a blank pointer over the window, the toolbar and the browser's
+  // area (the page's own window keeps its cursor by itself).
+  void SetCursorHidden(bool hidden);
   // The configured display modes, asked of the window manager.
   void SetFullscreen();
   void SetMaximized();
@@ -109,6 +113,8 @@ class HostWindow {
   Atom wmDeleteWindow = 0;
   Pixmap iconPixmap = 0;
   Pixmap iconMask = 0;
+  Cursor blankCursor = 0;
+  bool cursorHidden = false;
   int windowWidth = 0;
   int windowHeight = 0;
   bool errorHandlerInstalled = false;

@@ -223,7 +223,7 @@ class AllowListTest(vkxtest.KioskTestCase):
 class DeploymentControlsTest(vkxtest.KioskTestCase):
     """idleTimeout: the start page comes back after that long without input,
     not while a person uses the page, and not again while it stands.
-    zoomLevel: every page is zoomed."""
+    zoomLevel: every page is zoomed. hideCursor: no pointer over the window."""
 
     def test_pages_are_zoomed(self):
         report = ("<!DOCTYPE html><html><body><script>addEventListener('load', () =>"
@@ -233,6 +233,24 @@ class DeploymentControlsTest(vkxtest.KioskTestCase):
                                   "zoomLevel": "2"})
         request = self.http.wait_for_request("/zoom-width", timeout=20)
         self.assertAlmostEqual(int(request.path.split("w=")[1]), 400, delta=2)
+        self.assertTrue(kiosk.alive())
+
+    def test_hidden_pointer_over_page_and_toolbar(self):
+        # The page asks for a cursor of its own everywhere; the screen's
+        # default cursor beside the window shows that images are read.
+        url = self.http.page("/cursor", vkxtest.solid_page(
+            (30, 90, 30), body="<style>*{cursor:crosshair !important}</style>"))
+        kiosk = self.start_kiosk({"url": url, "enableToolbar": "true", "enableAutoHide": "false",
+                                  "hideCursor": "true"})
+        wait_for_page(kiosk, 200, url)
+        host = self.x.geometry(self.x.find_host_window())
+        xhelper = self.xhelper()
+        self.x.move_pointer(host.abs_x + host.width + 20, host.abs_y + 5)
+        self.assertGreater(xhelper.cursor_alpha(), 0)
+        for x, y in [(100, 200), (300, 300), (host.width - 30, 20), (100, host.height - 20)]:
+            self.x.move_pointer(host.abs_x + x, host.abs_y + y)
+            time.sleep(0.3)
+            self.assertEqual(xhelper.cursor_alpha(), 0, (x, y))
         self.assertTrue(kiosk.alive())
 
     def test_every_request_goes_through_the_proxy(self):

@@ -11,6 +11,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xfixes.h>
 #include <poll.h>
 #include <signal.h>
 #include <time.h>
@@ -502,6 +503,24 @@ int Watch(Window window, double seconds) {
   return 0;
 }
 
+// cursor: the pointer's image as the server shows it now: its size and the
+// sum of its pixels' alpha (0: nothing is visible).
+int CursorImage() {
+  const DisplayPtr connection = OpenDisplay();
+  XFixesCursorImage* image = XFixesGetCursorImage(connection.get());
+  if (image == nullptr) {
+    std::fprintf(stderr, "xhelper: no cursor image\n");
+    return 1;
+  }
+  unsigned long alpha = 0;
+  const size_t pixels = static_cast<size_t>(image->width) * image->height;
+  for (size_t i = 0; i < pixels; ++i) alpha += (image->pixels[i] >> 24) & 0xff;
+  Emit("\"width\": " + std::to_string(image->width) + ", \"height\": " +
+       std::to_string(image->height) + ", \"alpha\": " + std::to_string(alpha));
+  XFree(image);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: xhelper wm-record SECONDS\n"
@@ -510,7 +529,8 @@ int Usage() {
                "       xhelper focus-keys WINDOW COMBO...   (e.g. ctrl+c)\n"
                "       xhelper watch WINDOW SECONDS\n"
                "       xhelper own SELECTION SECONDS TYPE DATA [TYPE DATA...]\n"
-               "       xhelper drop WINDOW X Y TYPE DATA [TYPE DATA...]\n");
+               "       xhelper drop WINDOW X Y TYPE DATA [TYPE DATA...]\n"
+               "       xhelper cursor\n");
   return 64;
 }
 
@@ -540,6 +560,7 @@ int main(int argc, char** argv) {
   if (command == "own" && argc >= 6 && argc % 2 == 0 && ParseSeconds(argv[3], seconds)) {
     return Own(argv[2], seconds, argc - 4, argv + 4);
   }
+  if (command == "cursor" && argc == 2) return CursorImage();
   char* end = nullptr;
   if (command == "drop" && argc >= 7 && argc % 2 == 1 && ParseWindow(argv[2], window)) {
     const long x = std::strtol(argv[3], &end, 10);

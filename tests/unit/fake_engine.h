@@ -36,7 +36,9 @@ class Browser : public engine::Browser {
   void Reload() override { ++reloads; }
   void TerminateRenderProcess() override { ++terminations; }
   void SetZoomLevel(double level) override { zoom = level; }
+  void SetCursorHidden(bool hidden) override { cursor_hidden = hidden; }
   double zoom = 1.0;
+  bool cursor_hidden = false;
   unsigned long GetWindowHandle() const override { return 0; }
   void LoadURL(const std::string& url) override { loaded.push_back(url); }
   void ExecuteJavaScript(const std::string& code, const std::string& url, int line) override {

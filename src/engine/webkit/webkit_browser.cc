@@ -156,6 +156,43 @@ void WebKitBrowser::SetZoomLevel(double level) {
   }
 }
 
+namespace {
+
+constexpr char kBlankCursorKey[] = "vkx-blank-cursor";
+
+// The page sets its cursor on the view's window as the pointer moves; a
+// window that holds a blank cursor puts it back at once.
+void KeepCursorBlank(GdkWindow* window, GParamSpec*, gpointer) {
+  auto* blank = static_cast<GdkCursor*>(g_object_get_data(G_OBJECT(window), kBlankCursorKey));
+  if (blank != nullptr && gdk_window_get_cursor(window) != blank) {
+    gdk_window_set_cursor(window, blank);
+  }
+}
+
+}  // namespace
+
+void WebKitBrowser::SetCursorHidden(bool hidden) {
+  GdkWindow* window = view_ != nullptr ? gtk_widget_get_window(GTK_WIDGET(view_)) : nullptr;
+  if (window == nullptr) return;
+  const bool blank_now = g_object_get_data(G_OBJECT(window), kBlankCursorKey) != nullptr;
+  if (hidden == blank_now) return;
+  if (!hidden) {
+    g_object_set_data(G_OBJECT(window), kBlankCursorKey, nullptr);
+    g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(KeepCursorBlank),
+                                         nullptr);
+    // The page sets its own cursor again at the next pointer move.
+    gdk_window_set_cursor(window, nullptr);
+    return;
+  }
+  // The window keeps the cursor; the last reference goes with the window.
+  g_object_set_data_full(G_OBJECT(window), kBlankCursorKey,
+                         gdk_cursor_new_for_display(gdk_window_get_display(window),
+                                                    GDK_BLANK_CURSOR),
+                         g_object_unref);
+  g_signal_connect(window, "notify::cursor", G_CALLBACK(KeepCursorBlank), nullptr);
+  KeepCursorBlank(window, nullptr, nullptr);
+}
+
 void WebKitBrowser::TerminateRenderProcess() {
   if (view_ != nullptr) webkit_web_view_terminate_web_process(view_);
 }

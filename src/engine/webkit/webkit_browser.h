@@ -39,6 +39,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   void Reload() override;
   void TerminateRenderProcess() override;
   void SetZoomLevel(double level) override;
+  void SetCursorHidden(bool hidden) override;
   // Asks the renderer every few seconds whether it still answers.
   void StartResponsivenessChecks();
 

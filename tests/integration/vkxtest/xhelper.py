@@ -58,6 +58,12 @@ class XHelper:
         SelectionOwner."""
         return SelectionOwner(self, selection, offered, seconds)
 
+    def cursor_alpha(self):
+        """The sum of the alpha of the pointer's image as the server shows
+        it now: 0 when nothing of it is visible."""
+        text = self.x.run([self.path, "cursor"])
+        return json.loads(text.strip().splitlines()[-1])["alpha"]
+
     def drop(self, window, x, y, offered):
         """Another program's client drags {type name: bytes} onto window at
         root point (x, y) and drops it there even when the window does not
