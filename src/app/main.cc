@@ -41,6 +41,8 @@ int main(int argc, char* argv[]) {
     case CommandLineAction::Run:
       break;
   }
+  // Runs while the configuration is read and the display opened.
+  engine::StartEarly();
   // Classic scrollbars: overlay ones keep redrawing in software after a load.
   setenv("GTK_OVERLAY_SCROLLING", "0", 0);
   // Toolkit settings stay in memory: no dconf writes, no session bus started for them.

@@ -189,6 +189,10 @@ class CookieManager {
 
 // Process-level engine calls. All of them run on the UI thread, except
 // CurrentlyOnUiThread and PostToUiThread.
+// Start-up work that needs no settings (a trial run of the renderer's
+// sandbox), begun in the background before the configuration is read and
+// the display opened; Initialize collects it. Optional.
+void StartEarly();
 bool Initialize(const Settings& settings);
 void RunMessageLoop();
 void QuitMessageLoop();

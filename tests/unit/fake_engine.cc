@@ -53,6 +53,7 @@ void CookieManager::Run(engine::CookieVisitor& visitor, size_t limit) {
 }  // namespace fake
 
 namespace engine {
+void StartEarly() {}
 bool Initialize(const Settings&) { return true; }
 void RunMessageLoop() {}
 void QuitMessageLoop() { ++fake::Log().quit_calls; }

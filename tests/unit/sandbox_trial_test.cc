@@ -1,6 +1,7 @@
 #include "engine/webkit/sandbox_trial.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +43,17 @@ TEST(SandboxTrial, BoundedInTime) {
   result = RunTrial({script("leave", "sleep 3 & exit 0")}, 2000);
   EXPECT_EQ(result.outcome, Outcome::Exited);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
+  // A trial started early and never judged is ended and reaped with its owner.
+  pid_t left = 0;
+  {
+    Trial early({script("report", "echo $$ > " + std::string(dir) + "/pid; exec sleep 30")});
+    for (int i = 0; i < 200 && !(std::ifstream(std::string(dir) + "/pid") >> left); ++i) {
+      usleep(10000);
+    }
+  }
+  ASSERT_GT(left, 0);
+  EXPECT_NE(kill(left, 0), 0);
+  EXPECT_EQ(errno, ESRCH);
   std::system((std::string("rm -rf ") + dir).c_str());
 }
 

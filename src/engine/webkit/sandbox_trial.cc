@@ -180,16 +180,39 @@ TrialResult SpawnFailed(int code) {
 
 }  // namespace
 
-TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms) {
-  if (argv.empty()) return SpawnFailed(EINVAL);
+Trial::Trial(const std::vector<std::string>& argv) {
+  if (argv.empty()) {
+    spawn_error_ = EINVAL;
+    return;
+  }
   int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return SpawnFailed(errno);
-  Fd read_end(pipe_fds[0]);
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    spawn_error_ = errno;
+    return;
+  }
   Fd write_end(pipe_fds[1]);
-  pid_t pid = 0;
-  const int spawned = SpawnTrial(argv, write_end.get(), pid);
-  write_end.Reset();
-  if (spawned != 0) return SpawnFailed(spawned);
+  read_fd_ = pipe_fds[0];
+  spawn_error_ = SpawnTrial(argv, write_end.get(), pid_);
+  if (spawn_error_ != 0) pid_ = 0;
+}
+
+Trial::~Trial() {
+  if (pid_ > 0 && !finished_) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (read_fd_ >= 0) close(read_fd_);
+}
+
+TrialResult Trial::Finish(int timeout_ms) {
+  if (finished_) return SpawnFailed(EALREADY);
+  finished_ = true;
+  Fd read_end(read_fd_);
+  read_fd_ = -1;
+  if (spawn_error_ != 0) return SpawnFailed(spawn_error_);
+  const pid_t pid = pid_;
 
   TrialResult result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -212,6 +235,10 @@ TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms) {
   return result;
 }
 
+TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms) {
+  return Trial(argv).Finish(timeout_ms);
+}
+
 std::string TrialFailure(const std::string& program, const TrialResult& result, int timeout_ms) {
   switch (result.outcome) {
     case TrialResult::Outcome::SpawnFailed:
@@ -231,10 +258,32 @@ std::string TrialFailure(const std::string& program, const TrialResult& result, 
   return program + " failed with status " + std::to_string(result.code);
 }
 
-std::string RendererSandboxUnavailableReason(const std::string& bwrap, int timeout_ms) {
+namespace {
+
+bool SandboxSwitchedOff() {
   const char* disabled = std::getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS");
-  if (disabled != nullptr && std::strcmp(disabled, "0") != 0) {
-    return "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set";
+  return disabled != nullptr && std::strcmp(disabled, "0") != 0;
+}
+
+// The trial StartSandboxTrialEarly started, until it is judged.
+std::unique_ptr<Trial>& EarlyTrial() {
+  static std::unique_ptr<Trial> trial;
+  return trial;
+}
+
+}  // namespace
+
+void StartSandboxTrialEarly() {
+  if (!SandboxSwitchedOff() && !EarlyTrial()) {
+    EarlyTrial() = std::make_unique<Trial>(SandboxTrialCommand(kBubblewrapPath));
+  }
+}
+
+std::string RendererSandboxUnavailableReason(const std::string& bwrap, int timeout_ms) {
+  std::unique_ptr<Trial> early = std::move(EarlyTrial());
+  if (SandboxSwitchedOff()) return "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set";
+  if (early && bwrap == kBubblewrapPath) {
+    return TrialFailure(bwrap, early->Finish(timeout_ms), timeout_ms);
   }
   return TrialFailure(bwrap, RunTrial(SandboxTrialCommand(bwrap), timeout_ms), timeout_ms);
 }

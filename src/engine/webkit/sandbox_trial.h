@@ -6,6 +6,9 @@
 // No WebKit here: plain POSIX process handling, testable on its own.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,9 +38,29 @@ struct TrialResult {
 // running the D-Bus proxy with --version.
 std::vector<std::string> SandboxTrialCommand(const std::string& bwrap);
 
-// Runs argv (argv[0] a path; no shell, no search) with standard input and
-// output on /dev/null, for at most timeout_ms; a process still running then
-// is killed.
+// A trial process started now and judged later, so that it runs while the
+// kiosk does other start-up work: argv (argv[0] a path; no shell, no search)
+// with standard input and output on /dev/null. One never finished is killed
+// and reaped with its owner.
+class Trial {
+ public:
+  explicit Trial(const std::vector<std::string>& argv);
+  ~Trial();
+  Trial(const Trial&) = delete;
+  Trial& operator=(const Trial&) = delete;
+
+  // How it ended, waiting at most timeout_ms from now; a process still
+  // running then is killed. Once only.
+  TrialResult Finish(int timeout_ms);
+
+ private:
+  pid_t pid_ = 0;
+  int read_fd_ = -1;
+  int spawn_error_ = 0;
+  bool finished_ = false;
+};
+
+// Runs argv as a Trial for at most timeout_ms.
 TrialResult RunTrial(const std::vector<std::string>& argv, int timeout_ms);
 
 // Why the trial says the sandbox cannot start (one line), or "" when it ran.
@@ -46,7 +69,11 @@ std::string TrialFailure(const std::string& program, const TrialResult& result, 
 // Why the renderer sandbox cannot be used here, or "" when it can. The
 // engine's own switch (WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS in the
 // environment, anything but "0") counts as unavailable too.
+// A trial started by StartSandboxTrialEarly is judged here.
 std::string RendererSandboxUnavailableReason(const std::string& bwrap = kBubblewrapPath,
                                              int timeout_ms = kSandboxTrialTimeoutMs);
+
+// Starts the trial with the default bwrap at once, in the background.
+void StartSandboxTrialEarly();
 
 }  // namespace engine::webkit

@@ -12,6 +12,7 @@
 #include "engine/webkit/session_bus.h"
 #include "engine/webkit/webkit_browser.h"
 #include "engine/webkit/webkit_cookies.h"
+#include "engine/webkit/sandbox_trial.h"
 #include "engine/webkit/webkit_sandbox.h"
 #include "log/log.h"
 
@@ -85,6 +86,8 @@ std::vector<std::string> LanguageTags(const std::string& list) {
 }
 
 }  // namespace
+
+void StartEarly() { webkit::StartSandboxTrialEarly(); }
 
 bool Initialize(const Settings& settings) {
   EngineState& state = Engine();
