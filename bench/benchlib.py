@@ -22,7 +22,7 @@ sys.path.insert(0, str(REPO / "tests" / "integration"))
 from vkxtest.processes import become_subreaper, process_table, read_proc  # noqa: E402
 from vkxtest.waiting import WaitTimeout  # noqa: E402
 from vkxtest.web import HttpServer, Response  # noqa: E402
-from vkxtest.xdisplay import Xvfb  # noqa: E402
+from vkxtest.xdisplay import WindowManager, XDisplay, Xvfb  # noqa: E402
 PAGE_SIZE = os.sysconf("SC_PAGE_SIZE")
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
@@ -311,11 +311,11 @@ class PageServer(HttpServer):
 
 # --- the browsers under test -------------------------------------------------
 
-def write_kiosk_config(path, url, toolbar, auto_hide):
+def write_kiosk_config(path, url, toolbar, auto_hide, fullscreen=False):
     """The bundled example's settings, on the given URL."""
     Path(path).write_text(
         f"url={url}\n"
-        "displayMode=window\n"
+        f"displayMode={'fullscreen' if fullscreen else 'window'}\n"
         f"width={WIDTH}\n"
         f"height={HEIGHT}\n"
         f"enableToolbar={'true' if toolbar else 'false'}\n"
@@ -326,18 +326,28 @@ def write_kiosk_config(path, url, toolbar, auto_hide):
 
 
 class Variant:
+    """One browser set-up. The kiosk's renderer runs in the engine's sandbox
+    unless `sandbox` is false; the bare window's only when it is "on".
+    `software` and `ephemeral` are what the kiosk always has; for the bare
+    window they are options, as is `fullscreen` (the kiosk's displayMode)."""
+
     def __init__(self, name, kind, toolbar=False, auto_hide=False, software=False,
-                 sandbox=True):
+                 sandbox=True, fullscreen=False, ephemeral=False):
         self.name, self.kind = name, kind
         self.toolbar, self.auto_hide = toolbar, auto_hide
         self.software = software
         self.sandbox = sandbox
+        self.fullscreen = fullscreen
+        self.ephemeral = ephemeral
 
     @property
     def tag(self):
         """Short name for directories and run IDs."""
         return (f"{self.kind}-toolbar{self.toolbar:d}{self.auto_hide:d}"
                 f"{'-software' if self.software else ''}"
+                f"{'-ephemeral' if self.ephemeral else ''}"
+                f"{'-fullscreen' if self.fullscreen else ''}"
+                f"{'-sandbox' if self.sandbox == 'on' else ''}"
                 f"{'' if self.sandbox else '-nosandbox'}")
 
 
@@ -351,6 +361,17 @@ KIOSK_NO_SANDBOX = Variant("kiosk (toolbar, no sandbox)", "kiosk", True, True, s
 BARE = Variant("bare WebKitGTK", "bare")
 # The bare window with hardware acceleration off, as the kiosk has it.
 BARE_SOFTWARE = Variant("bare WebKitGTK (software)", "bare", software=True)
+# Full screen under a window manager: the kiosk as the example configures it
+# (toolbar with auto-hide) but full screen, and the bare window with the
+# kiosk's settings (no compositing, ephemeral data, full screen), with and
+# without the renderer sandbox that the kiosk has by default.
+KIOSK_FULLSCREEN = Variant("kiosk (full screen)", "kiosk", True, True, fullscreen=True)
+KIOSK_FULLSCREEN_NO_SANDBOX = Variant("kiosk (full screen, no sandbox)", "kiosk", True, True,
+                                      sandbox=False, fullscreen=True)
+BARE_SAME = Variant("bare (kiosk's settings)", "bare", software=True, sandbox=False,
+                    fullscreen=True, ephemeral=True)
+BARE_SAME_SANDBOX = Variant("bare (kiosk's settings+sandbox)", "bare", software=True,
+                            sandbox="on", fullscreen=True, ephemeral=True)
 
 
 def launch(variant, build_dir, url, display, rundir, home=None):
@@ -381,12 +402,15 @@ def launch(variant, build_dir, url, display, rundir, home=None):
         env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
     if variant.kind == "kiosk":
         config = rundir / "vkxbrowser.conf"
-        write_kiosk_config(config, url, variant.toolbar, variant.auto_hide)
+        write_kiosk_config(config, url, variant.toolbar, variant.auto_hide, variant.fullscreen)
         env["VKX_CONFIG_PATH"] = str(config)
         argv = [str(Path(build_dir) / "vkxbrowser")]
     else:
         argv = [str(Path(build_dir) / "bench" / "bare_webkit")]
         argv += ["--software"] if variant.software else []
+        argv += ["--ephemeral"] if variant.ephemeral else []
+        argv += ["--fullscreen"] if variant.fullscreen else []
+        argv += ["--sandbox"] if variant.sandbox == "on" else []
         argv += [url, str(WIDTH), str(HEIGHT - TOOLBAR)]
     log = open(rundir / "browser.log", "wb")
     try:
@@ -448,16 +472,23 @@ def median(values):
 
 
 @contextlib.contextmanager
-def private_display():
-    """(scratch directory, Xvfb, PageServer) for a script's runs; the server
-    and the X server are ended, the directory removed and every child that
-    ended reaped when the block is left."""
+def private_display(size=None, window_manager=False):
+    """(scratch directory, Xvfb, PageServer) for a script's runs; `size`
+    (width, height) of the screen, and openbox on it with
+    `window_manager`. The server, the window manager and the X server are
+    ended, the directory removed and every child that ended reaped when the
+    block is left."""
     with tempfile.TemporaryDirectory(prefix="vkx-bench-") as scratch:
-        xvfb = Xvfb()
+        xvfb = Xvfb(*size) if size else Xvfb()
+        wm = None
         server = PageServer()
         try:
+            if window_manager:
+                wm = WindowManager(XDisplay(xvfb.display))
             yield scratch, xvfb, server
         finally:
             server.stop()
+            if wm is not None:
+                wm.stop()
             xvfb.stop()
             reap()
