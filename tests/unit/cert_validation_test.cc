@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -81,6 +82,30 @@ TEST_F(CertTest, ForgedExpiredAndNotYetValidLeavesRefused) {
   EXPECT_EQ(err, kTraceRefused);
   EXPECT_FALSE(Validate(c.early, {c.intermediate}, RootStore(), &err));
   EXPECT_EQ(err, kTraceRefused);
+}
+
+// What the status page tells of a refusal comes from OpenSSL's verdict.
+TEST_F(CertTest, RefusalSaysWhy) {
+  const Ders& c = Certs();
+  using vkx::CertProblem;
+  const engine::DerBytes garbage = {0x30, 0x03, 0x02, 0x01, 0x00};
+  const std::vector<std::tuple<engine::DerBytes, std::vector<engine::DerBytes>, CertProblem>> cases = {
+      {c.leaf, {c.intermediate}, CertProblem::None},
+      {c.self, {}, CertProblem::SelfSigned},
+      {c.leaf, {}, CertProblem::UnknownAuthority},
+      {c.expired, {c.intermediate}, CertProblem::Expired},
+      {c.early, {c.intermediate}, CertProblem::NotYetValid},
+      {garbage, {}, CertProblem::Invalid},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& [server, chain, expected] = cases[i];
+    LogCapture log;
+    CertProblem problem = CertProblem::Revoked;
+    EXPECT_EQ(vkx::ValidateCertificateChain(server, chain, RootStore(), &problem),
+              expected == CertProblem::None);
+    EXPECT_EQ(problem, expected);
+  }
 }
 
 TEST_F(CertTest, UnparseableCertificatesRefused) {
