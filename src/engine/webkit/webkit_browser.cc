@@ -147,7 +147,16 @@ void WebKitBrowser::Discard() {
 }
 
 void WebKitBrowser::Reload() {
+  status_requested_ = false;
   if (view_ != nullptr) webkit_web_view_reload(view_);
+}
+
+void WebKitBrowser::ShowStatusPage(const std::string& html, const std::string& for_url) {
+  if (view_ == nullptr) return;
+  status_requested_ = true;
+  status_url_ = for_url;
+  status_ends_failed_load_ = false;
+  webkit_web_view_load_alternate_html(view_, html.c_str(), for_url.c_str(), nullptr);
 }
 
 void WebKitBrowser::SetZoomLevel(double level) {
@@ -208,6 +217,7 @@ void WebKitBrowser::OnPingAnswered() {
 }
 
 void WebKitBrowser::LoadURL(const std::string& url) {
+  status_requested_ = false;
   if (view_ != nullptr) webkit_web_view_load_uri(view_, url.c_str());
 }
 
