@@ -82,11 +82,12 @@ struct BrowserSignals {
     if (event == WEBKIT_LOAD_STARTED) {
       // The status page's load is the first to start, for its URL, after it
       // was asked for; any other load that starts replaces it.
-      self->status_loading_ =
-          self->status_requested_ && Text(webkit_web_view_get_uri(view)) == self->status_url_;
-      self->status_requested_ = false;
-      if (self->status_loading_) return;
-      self->status_ends_failed_load_ = false;
+      self->status_.loading =
+          self->status_.requested && Text(webkit_web_view_get_uri(view)) == self->status_.url;
+      self->status_.requested = false;
+      self->status_.shown = self->status_.loading;
+      if (self->status_.loading) return;
+      self->status_.ends_failed_load = false;
     }
     auto handler = self->HandlerOf(&Client::GetLoadHandler);
     if (!handler) return;
@@ -103,10 +104,10 @@ struct BrowserSignals {
     }
     // Nor is the status page. In place of the engine's error page, it ends
     // the failed load as that page did: with no status.
-    if (self->status_loading_) {
-      self->status_loading_ = false;
-      if (!self->status_ends_failed_load_) return;
-      self->status_ends_failed_load_ = false;
+    if (self->status_.loading) {
+      self->status_.loading = false;
+      if (!self->status_.ends_failed_load) return;
+      self->status_.ends_failed_load = false;
     } else {
       self->reloaded_after_cancel_.clear();
     }
@@ -148,8 +149,8 @@ struct BrowserSignals {
                                Self* self) {
     self->load_failed_ = true;
     // The status page's own load, stopped by a newer one: nothing to report.
-    if (self->status_loading_) {
-      self->status_loading_ = false;
+    if (self->status_.loading) {
+      self->status_.loading = false;
       return TRUE;
     }
     if (ReloadAfterOwnCancel(view, uri, error, self)) return TRUE;
@@ -161,8 +162,8 @@ struct BrowserSignals {
     // The engine's error page, until a retry replaces it, unless the kiosk
     // asked for its status page (for this failure, or for the refused
     // certificate that led to it), which then stands in for it.
-    if (!self->status_requested_) return FALSE;
-    self->status_ends_failed_load_ = true;
+    if (!self->status_.requested) return FALSE;
+    self->status_.ends_failed_load = true;
     return TRUE;
   }
 
