@@ -37,7 +37,8 @@ Client::Client(ClientManager& manager, ClientHooks hooks)
       hooks_(std::move(hooks)),
       ctx_menu_handler_(std::make_shared<CtxMenuHandler>()),
       kbd_handler_(std::make_shared<KbdHandler>(hooks_.endSession)),
-      recovery_(std::make_shared<Recovery>()) {
+      recovery_(std::make_shared<Recovery>(
+          Recovery::Clock::now, [] { return Config::Instance().GetAcceptLanguageList(); })) {
   BuildLoginScript();
   request_handler_ = std::make_shared<::RequestHandler>();
   request_handler_->SetRecovery(recovery_);

@@ -42,6 +42,10 @@ class Browser {
   virtual void SetZoomLevel(double level) = 0;
   // true: the pointer over the page is blank, whatever the page asks for.
   virtual void SetCursorHidden(bool hidden) = 0;
+  // Shows `html` in the main frame in place of `for_url`, which stays the
+  // main frame's URL (a reload loads it). Not a page load: no load handler
+  // call comes for it, and no navigation decision is asked.
+  virtual void ShowStatusPage(const std::string& html, const std::string& for_url) = 0;
 };
 using BrowserPtr = std::shared_ptr<Browser>;
 

@@ -35,6 +35,27 @@ X509Ptr ParseDer(const engine::DerBytes& der) {
   return cert;
 }
 
+CertProblem ProblemOf(int verify_error) {
+  switch (verify_error) {
+    case X509_V_OK: return CertProblem::None;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+      return CertProblem::SelfSigned;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+      return CertProblem::UnknownAuthority;
+    case X509_V_ERR_CERT_HAS_EXPIRED: return CertProblem::Expired;
+    case X509_V_ERR_CERT_NOT_YET_VALID: return CertProblem::NotYetValid;
+    case X509_V_ERR_CERT_REVOKED: return CertProblem::Revoked;
+    case X509_V_ERR_CA_MD_TOO_WEAK:
+    case X509_V_ERR_CA_KEY_TOO_SMALL:
+    case X509_V_ERR_EE_KEY_TOO_SMALL:
+      return CertProblem::WeakSignature;
+    default: return CertProblem::Invalid;
+  }
+}
+
 }  // namespace
 
 TrustStore SystemTrustStore() {
@@ -42,15 +63,20 @@ TrustStore SystemTrustStore() {
 }
 
 bool ValidateCertificateChain(const engine::DerBytes& server,
-                              const std::vector<engine::DerBytes>& chain, const TrustStore& store) {
+                              const std::vector<engine::DerBytes>& chain, const TrustStore& store,
+                              CertProblem* problem) {
   LogError("ValidateCertificateChain");
-  return ValidateWithOpenSSL(server, chain, store);
+  return ValidateWithOpenSSL(server, chain, store, problem);
 }
 
 bool ValidateWithOpenSSL(const engine::DerBytes& server,
                          const std::vector<engine::DerBytes>& intermediates,
-                         const TrustStore& store) {
+                         const TrustStore& store, CertProblem* problem) {
   LogError("ValidateWithOpenSSL");
+  CertProblem unused = CertProblem::None;
+  CertProblem& why = problem != nullptr ? *problem : unused;
+  // Anything that stops the check before OpenSSL's verdict: unreadable.
+  why = CertProblem::Invalid;
   X509Ptr cert = ParseDer(server);
   if (!cert) return false;
   std::unique_ptr<STACK_OF(X509), StackFree> untrusted(sk_X509_new_null());
@@ -71,6 +97,12 @@ bool ValidateWithOpenSSL(const engine::DerBytes& server,
     return false;
   }
   const int result = X509_verify_cert(context.get());
+  if (result == 1) {
+    why = CertProblem::None;
+  } else if (const CertProblem found = ProblemOf(X509_STORE_CTX_get_error(context.get()));
+             found != CertProblem::None) {
+    why = found;
+  }
   LogError("ValidateWithOpenSSL, result: " + std::to_string(result));
   return result == 1;
 }

@@ -17,13 +17,29 @@ struct TrustStore {
 // Debian's bundle and hashed directory.
 TrustStore SystemTrustStore();
 
+// Why a certificate was refused.
+enum class CertProblem {
+  None,
+  SelfSigned,
+  UnknownAuthority,
+  Expired,
+  NotYetValid,
+  WrongHost,
+  Revoked,
+  WeakSignature,
+  Missing,
+  Invalid,
+};
+
 // Verifies the server's certificate, with the issuer chain it sent offered
 // as untrusted intermediates, against `store` with OpenSSL's default
-// parameters. Traces itself on standard error.
+// parameters. Traces itself on standard error. `problem`, when given,
+// receives why a refused chain was refused (None when it is accepted).
 bool ValidateCertificateChain(const engine::DerBytes& server,
-                              const std::vector<engine::DerBytes>& chain, const TrustStore& store);
+                              const std::vector<engine::DerBytes>& chain, const TrustStore& store,
+                              CertProblem* problem = nullptr);
 bool ValidateWithOpenSSL(const engine::DerBytes& server,
                          const std::vector<engine::DerBytes>& intermediates,
-                         const TrustStore& store);
+                         const TrustStore& store, CertProblem* problem = nullptr);
 
 }  // namespace vkx

@@ -57,7 +57,8 @@ void Recovery::OnLoadEnd(engine::BrowserPtr browser, const std::string& url,
   // status) is no page.
   if (http_status_code != 0) troubled_since_.reset();
   if (IsRetryableStatus(http_status_code)) {
-    ScheduleRetry(browser, url, "server answered " + std::to_string(http_status_code));
+    ScheduleRetry(browser, url, "server answered " + std::to_string(http_status_code),
+                  StatusReason::ServerError, http_status_code);
     return;
   }
   if (http_status_code != 0) {
@@ -69,14 +70,37 @@ void Recovery::OnLoadEnd(engine::BrowserPtr browser, const std::string& url,
 void Recovery::OnLoadError(engine::BrowserPtr browser, const std::string& url, int error_code,
                            const std::string& error_text) {
   if (!IsRetryableLoadError(error_code)) return;
-  ScheduleRetry(browser, url, error_text + ", error " + std::to_string(error_code));
+  ScheduleRetry(browser, url, error_text + ", error " + std::to_string(error_code),
+                ReasonOfLoadError(error_code));
+}
+
+void Recovery::OnCertificateRefused(engine::BrowserPtr browser, const std::string& url,
+                                    CertProblem problem) {
+  RetryLater(browser, url, kCertificateRetry);
+  ShowStatus(browser, url, ReasonOfCertificate(problem), 0, kCertificateRetry);
 }
 
 void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,
-                             const std::string& why) {
+                             const std::string& why, StatusReason reason, int http_status) {
   const milliseconds delay = load_backoff_.Next(clock_());
   LogError("Load of " + url + " failed (" + why + "): trying again in " +
            std::to_string(delay.count()) + " ms");
+  RetryLater(browser, url, delay);
+  ShowStatus(browser, url, reason, http_status, delay);
+}
+
+void Recovery::ShowStatus(engine::BrowserPtr browser, const std::string& url, StatusReason reason,
+                          int http_status, milliseconds delay) {
+  StatusPage page;
+  page.reason = reason;
+  page.url = url;
+  page.httpStatus = http_status;
+  page.retrySeconds = static_cast<int>((delay.count() + 999) / 1000);
+  page.language = StatusLanguage(languages_ ? languages_() : std::string());
+  browser->ShowStatusPage(StatusPageHtml(page), url);
+}
+
+void Recovery::RetryLater(engine::BrowserPtr browser, const std::string& url, milliseconds delay) {
   retry_url_ = url;
   const int generation = ++retry_generation_;
   std::weak_ptr<Recovery> weak = shared_from_this();
@@ -98,8 +122,11 @@ void Recovery::OnRendererTerminated(engine::BrowserPtr browser, engine::Terminat
   const char* how = status == engine::TerminationStatus::Crashed       ? "crashed"
                     : status == engine::TerminationStatus::OutOfMemory ? "ran out of memory"
                                                                        : "was ended";
-  LogError(std::string("Renderer process ") + how + ": reloading " + browser->GetMainFrameURL() +
-           " in " + std::to_string(delay.count()) + " ms");
+  const std::string url = browser->GetMainFrameURL();
+  LogError(std::string("Renderer process ") + how + ": reloading " + url + " in " +
+           std::to_string(delay.count()) + " ms");
+  // A reload at once needs no page in between.
+  if (delay.count() > 0) ShowStatus(browser, url, ReasonOfTermination(status), 0, delay);
   std::weak_ptr<engine::Browser> target = browser;
   engine::PostDelayedToUiThread(
       [target] {

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "request/cert_validation.h"
+#include "request/status_page.h"
 
 namespace vkx {
 
@@ -32,16 +34,27 @@ class Backoff {
 bool IsRetryableLoadError(int error_code);
 bool IsRetryableStatus(int http_status_code);
 
+// While the page is away, the kiosk's status page stands in for it: it
+// says why and when the next attempt comes.
 class Recovery : public std::enable_shared_from_this<Recovery> {
  public:
   using Clock = Backoff::Clock;
-  explicit Recovery(std::function<Clock::time_point()> clock = Clock::now)
-      : clock_(std::move(clock)) {}
+  // `languages`: the accept-language list, whose first entry picks the
+  // status page's language.
+  explicit Recovery(std::function<Clock::time_point()> clock = Clock::now,
+                    std::function<std::string()> languages = nullptr)
+      : clock_(std::move(clock)), languages_(std::move(languages)) {}
 
   void OnLoadStart(engine::BrowserPtr browser, const std::string& url);
   void OnLoadEnd(engine::BrowserPtr browser, const std::string& url, int http_status_code);
   void OnLoadError(engine::BrowserPtr browser, const std::string& url, int error_code,
                    const std::string& error_text);
+  // The kiosk refused the server's certificate for the main frame's `url`:
+  // tried again every kCertificateRetry, so that a renewed certificate or a
+  // changed acceptCertError brings the page back.
+  void OnCertificateRefused(engine::BrowserPtr browser, const std::string& url,
+                            CertProblem problem);
+  static constexpr std::chrono::seconds kCertificateRetry{60};
   void OnRendererTerminated(engine::BrowserPtr browser, engine::TerminationStatus status);
   void OnUnresponsive(engine::BrowserPtr browser);
   void OnResponsive(engine::BrowserPtr browser);
@@ -55,9 +68,16 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
   static constexpr int kHangGraceMs = 5000;
 
  private:
-  void ScheduleRetry(engine::BrowserPtr browser, const std::string& url, const std::string& why);
+  void ScheduleRetry(engine::BrowserPtr browser, const std::string& url, const std::string& why,
+                     StatusReason reason, int http_status = 0);
+  // Loads `url` again after `delay`, unless another retry or load came since.
+  void RetryLater(engine::BrowserPtr browser, const std::string& url,
+                  std::chrono::milliseconds delay);
+  void ShowStatus(engine::BrowserPtr browser, const std::string& url, StatusReason reason,
+                  int http_status, std::chrono::milliseconds delay);
 
   std::function<Clock::time_point()> clock_;
+  std::function<std::string()> languages_;
   Backoff crash_backoff_{true};
   Backoff load_backoff_{false};
   std::string retry_url_;

@@ -39,8 +39,8 @@ bool RequestHandler::OnOpenURLFromTab(engine::BrowserPtr /*browser*/,
   return user_gesture;
 }
 
-bool RequestHandler::OnCertificateError(engine::BrowserPtr /*browser*/, int cert_error,
-                                        const std::string& /*url*/,
+bool RequestHandler::OnCertificateError(engine::BrowserPtr browser, int cert_error,
+                                        const std::string& url,
                                         const engine::SslInfo& ssl_info,
                                         std::shared_ptr<engine::Callback> callback) {
   Config& config = Config::Instance();
@@ -48,16 +48,18 @@ bool RequestHandler::OnCertificateError(engine::BrowserPtr /*browser*/, int cert
     callback->Continue();
     return true;
   }
-  if (cert_error == engine::ERR_CERT_COMMON_NAME_INVALID || ssl_info.server_certificate.empty()) {
-    callback->Cancel();
+  vkx::CertProblem problem = cert_error == engine::ERR_CERT_COMMON_NAME_INVALID
+                                 ? vkx::CertProblem::WrongHost
+                                 : vkx::CertProblem::Missing;
+  if (cert_error != engine::ERR_CERT_COMMON_NAME_INVALID && !ssl_info.server_certificate.empty() &&
+      vkx::ValidateCertificateChain(ssl_info.server_certificate, ssl_info.issuer_chain,
+                                    trust_store_, &problem)) {
+    callback->Continue();
     return true;
   }
-  if (vkx::ValidateCertificateChain(ssl_info.server_certificate, ssl_info.issuer_chain,
-                                    trust_store_)) {
-    callback->Continue();
-  } else {
-    callback->Cancel();
-  }
+  callback->Cancel();
+  // The status page says why, and the page is tried again later.
+  if (recovery_ && browser) recovery_->OnCertificateRefused(browser, url, problem);
   return true;
 }
 

@@ -5,7 +5,6 @@ kiosk process.
 
 Timings are asserted loosely: other tests load the machine at the same time."""
 
-import http.server
 import os
 import re
 import signal
@@ -14,7 +13,7 @@ import threading
 import time
 
 import vkxtest
-from vkxtest import KioskTestCase, Response, descendants_of, read_proc, wait_until
+from vkxtest import KioskTestCase, LateServer, Response, descendants_of, read_proc, wait_until
 
 PAGE_LOADED = r"^Page loaded, status code: 200$"
 HEALTHY = "<!DOCTYPE html><html><head><title>healthy</title></head><body>ok</body></html>"
@@ -127,37 +126,6 @@ class RendererRecoveryTest(KioskTestCase):
         self.assertEqual(
             [text for text in kiosk.lines("stderr") if "not responding" in text],
             ["Page not responding: ending its renderer"])
-
-
-class LateServer:
-    """A server on a port reserved now, where nothing answers (connections
-    are refused) until start(); it serves the routes of routes_from (a
-    vkxtest HttpServer) and records its requests there."""
-
-    def __init__(self, routes_from):
-        self.server = http.server.ThreadingHTTPServer(
-            ("127.0.0.1", 0), routes_from.server.RequestHandlerClass, bind_and_activate=False)
-        self.server.daemon_threads = True
-        self.server.server_bind()  # bound, not listening
-        self.port = self.server.server_address[1]
-        self.thread = None
-        self.started_at = None
-
-    def url(self, path):
-        return f"http://127.0.0.1:{self.port}{path}"
-
-    def start(self):
-        self.started_at = time.monotonic()
-        self.server.server_activate()
-        self.thread = threading.Thread(target=self.server.serve_forever,
-                                       kwargs={"poll_interval": 0.1}, daemon=True)
-        self.thread.start()
-
-    def stop(self):
-        if self.thread:
-            self.server.shutdown()
-            self.thread.join(timeout=5)
-        self.server.server_close()
 
 
 class LoadRetryTest(KioskTestCase):

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -81,6 +82,25 @@ TEST_F(CertTest, ForgedExpiredAndNotYetValidLeavesRefused) {
   EXPECT_EQ(err, kTraceRefused);
   EXPECT_FALSE(Validate(c.early, {c.intermediate}, RootStore(), &err));
   EXPECT_EQ(err, kTraceRefused);
+}
+
+// What the status page tells of a refusal comes from OpenSSL's verdict.
+TEST_F(CertTest, RefusalSaysWhy) {
+  const Ders& c = Certs();
+  using vkx::CertProblem;
+  for (const auto& [server, chain, expected] :
+       std::vector<std::tuple<engine::DerBytes, std::vector<engine::DerBytes>, CertProblem>>{
+           {c.leaf, {c.intermediate}, CertProblem::None},
+           {c.self, {}, CertProblem::SelfSigned},
+           {c.leaf, {}, CertProblem::UnknownAuthority},
+           {c.expired, {c.intermediate}, CertProblem::Expired},
+           {c.early, {c.intermediate}, CertProblem::NotYetValid},
+           {{0x30, 0x03, 0x02, 0x01, 0x00}, {}, CertProblem::Invalid}}) {
+    LogCapture log;
+    CertProblem problem = CertProblem::Revoked;
+    vkx::ValidateCertificateChain(server, chain, RootStore(), &problem);
+    EXPECT_EQ(problem, expected) << static_cast<int>(expected);
+  }
 }
 
 TEST_F(CertTest, UnparseableCertificatesRefused) {

@@ -37,8 +37,16 @@ class Browser : public engine::Browser {
   void TerminateRenderProcess() override { ++terminations; }
   void SetZoomLevel(double level) override { zoom = level; }
   void SetCursorHidden(bool hidden) override { cursor_hidden = hidden; }
+  void ShowStatusPage(const std::string& html, const std::string& url) override {
+    status_pages.push_back({html, url});
+  }
   double zoom = 1.0;
   bool cursor_hidden = false;
+  struct StatusPage {
+    std::string html;
+    std::string url;
+  };
+  std::vector<StatusPage> status_pages;
   unsigned long GetWindowHandle() const override { return 0; }
   void LoadURL(const std::string& url) override { loaded.push_back(url); }
   void ExecuteJavaScript(const std::string& code, const std::string& url, int line) override {

@@ -147,7 +147,18 @@ void WebKitBrowser::Discard() {
 }
 
 void WebKitBrowser::Reload() {
+  status_.requested = false;
   if (view_ != nullptr) webkit_web_view_reload(view_);
+}
+
+void WebKitBrowser::ShowStatusPage(const std::string& html, const std::string& for_url) {
+  if (view_ == nullptr) return;
+  status_.requested = true;
+  status_.url = for_url;
+  status_.ends_failed_load = false;
+  // Shown in place of for_url, it asks for no navigation decision: neither
+  // the allow-list nor the configuration's reload stand in its way.
+  webkit_web_view_load_alternate_html(view_, html.c_str(), for_url.c_str(), nullptr);
 }
 
 void WebKitBrowser::SetZoomLevel(double level) {
@@ -237,7 +248,8 @@ void WebKitBrowser::Ping() {
 
 void WebKitBrowser::OnPingAnswered() {
   ping_pending_ = false;
-  if (!unresponsive_) return;
+  // The status page's renderer answering says nothing of the page's.
+  if (!unresponsive_ || status_.shown) return;
   unresponsive_ = false;
   if (auto handler = HandlerOf(&Client::GetRequestHandler)) {
     handler->OnRenderProcessResponsive(shared_from_this());
@@ -245,6 +257,7 @@ void WebKitBrowser::OnPingAnswered() {
 }
 
 void WebKitBrowser::LoadURL(const std::string& url) {
+  status_.requested = false;
   if (view_ != nullptr) webkit_web_view_load_uri(view_, url.c_str());
 }
 

@@ -40,6 +40,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   void TerminateRenderProcess() override;
   void SetZoomLevel(double level) override;
   void SetCursorHidden(bool hidden) override;
+  void ShowStatusPage(const std::string& html, const std::string& for_url) override;
   // Asks the renderer every few seconds whether it still answers.
   void StartResponsivenessChecks();
 
@@ -95,6 +96,18 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   static constexpr size_t kPassedKeysKept = 64;
   std::deque<PassedKey> passed_keys_;
   bool load_failed_ = false;
+  // The kiosk's status page (ShowStatusPage): asked for and not started
+  // yet, loading, on show. Its load is no page load (the load handler hears
+  // nothing of it), and its renderer answering is no recovery.
+  struct StatusPageState {
+    bool requested = false;
+    bool loading = false;
+    bool shown = false;
+    std::string url;
+    // It stands in for the engine's error page of a failed load, and
+    // reports that load's end as the error page did.
+    bool ends_failed_load = false;
+  } status_;
   // A main-frame load that the engine's network layer cancelled by itself
   // is loaded again, a few times at most: the URL and how often so far
   // (cleared by a load that went through).

@@ -79,6 +79,16 @@ struct BrowserSignals {
   using Self = WebKitBrowser;
 
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, Self* self) {
+    if (event == WEBKIT_LOAD_STARTED) {
+      // The status page's load is the first to start, for its URL, after it
+      // was asked for; any other load that starts replaces it.
+      self->status_.loading =
+          self->status_.requested && Text(webkit_web_view_get_uri(view)) == self->status_.url;
+      self->status_.requested = false;
+      self->status_.shown = self->status_.loading;
+      if (self->status_.loading) return;
+      self->status_.ends_failed_load = false;
+    }
     auto handler = self->HandlerOf(&Client::GetLoadHandler);
     if (!handler) return;
     if (event == WEBKIT_LOAD_STARTED) {
@@ -86,12 +96,20 @@ struct BrowserSignals {
       return;
     }
     if (event != WEBKIT_LOAD_FINISHED) return;
-    if (!self->load_failed_) self->reloaded_after_cancel_.clear();
     // A load that failed was no page load (a refused download, a cancelled
     // sign-in); the engine's error page, if any, reports its own end.
     if (self->load_failed_) {
       self->load_failed_ = false;
       return;
+    }
+    // Nor is the status page. In place of the engine's error page, it ends
+    // the failed load as that page did: with no status.
+    if (self->status_.loading) {
+      self->status_.loading = false;
+      if (!self->status_.ends_failed_load) return;
+      self->status_.ends_failed_load = false;
+    } else {
+      self->reloaded_after_cancel_.clear();
     }
     handler->OnLoadEnd(self->shared_from_this(), Frame{Text(webkit_web_view_get_uri(view)), true},
                        MainResourceStatus(view));
@@ -130,13 +148,23 @@ struct BrowserSignals {
   static gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error,
                                Self* self) {
     self->load_failed_ = true;
+    // The status page's own load, stopped by a newer one: nothing to report.
+    if (self->status_.loading) {
+      self->status_.loading = false;
+      return TRUE;
+    }
     if (ReloadAfterOwnCancel(view, uri, error, self)) return TRUE;
     auto handler = self->HandlerOf(&Client::GetLoadHandler);
     if (handler && error != nullptr) {
       handler->OnLoadError(self->shared_from_this(), Frame{Text(uri), true}, LoadErrorCode(error),
                            error->message, Text(uri));
     }
-    return FALSE;  // the engine's error page, until a retry replaces it
+    // The engine's error page, until a retry replaces it, unless the kiosk
+    // asked for its status page (for this failure, or for the refused
+    // certificate that led to it), which then stands in for it.
+    if (!self->status_.requested) return FALSE;
+    self->status_.ends_failed_load = true;
+    return TRUE;
   }
 
   static gboolean OnLoadFailedWithTlsErrors(WebKitWebView* view, gchar* uri,
@@ -149,7 +177,8 @@ struct BrowserSignals {
     auto callback = std::make_shared<TlsErrorCallback>(view, certificate, Text(uri));
     handler->OnCertificateError(self->shared_from_this(), CertificateErrorCode(errors), Text(uri),
                                 SslInfoOf(certificate), callback);
-    // A refusal shows the engine's own error page.
+    // A refusal goes on to "load-failed" (which shows the engine's error
+    // page or the kiosk's status page).
     return callback->continued() ? TRUE : FALSE;
   }
 

@@ -11,7 +11,7 @@ The benchmarks in bench/ use the process, X server and HTTP parts too.
   processes     ManagedProcess (lines with time stamps), /proc, reaping
   xdisplay      Xvfb, WindowManager, XDisplay (the X tools on one display)
   xhelper       XHelper and the long-running helper processes
-  web           HttpServer, HttpsServer, Response
+  web           HttpServer, HttpsServer, LateServer, Response
   certificates  CertificateAuthority, PrivateSystemFiles
   kiosk         Kiosk, KioskTestCase, PrivateFilesTestCase
 
@@ -27,7 +27,7 @@ from .processes import (Line, ManagedProcess, ProcInfo, become_subreaper, childr
                         clean_environment, descendants_of, read_proc, reap_orphans,
                         unkilled_helpers, wait_orphans)
 from .waiting import DEFAULT_TIMEOUT, WaitTimeout, wait_until
-from .web import HttpServer, HttpsServer, Request, Response, solid_page
+from .web import HttpServer, HttpsServer, LateServer, Request, Response, solid_page
 from .xdisplay import (ICON_MASK_HINT, ICON_PIXMAP_HINT, SCREEN_HEIGHT, SCREEN_WIDTH, Geometry,
                        Image, WindowManager, XDisplay, Xvfb, click_at)
 from .xhelper import XHelper

@@ -122,6 +122,37 @@ class HttpServer:
         self._thread.join(timeout=5)
 
 
+class LateServer:
+    """A server on a port reserved now, where nothing answers (connections
+    are refused) until start(); it serves the routes of routes_from (a
+    vkxtest HttpServer) and records its requests there."""
+
+    def __init__(self, routes_from):
+        self.server = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", 0), routes_from.server.RequestHandlerClass, bind_and_activate=False)
+        self.server.daemon_threads = True
+        self.server.server_bind()  # bound, not listening
+        self.port = self.server.server_address[1]
+        self.thread = None
+        self.started_at = None
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def start(self):
+        self.started_at = time.monotonic()
+        self.server.server_activate()
+        self.thread = threading.Thread(target=self.server.serve_forever,
+                                       kwargs={"poll_interval": 0.1}, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        if self.thread:
+            self.server.shutdown()
+            self.thread.join(timeout=5)
+        self.server.server_close()
+
+
 def solid_page(rgb, title=None, body=""):
     """HTML for a page that is one colour edge to edge."""
     head = f"<title>{title}</title>" if title else ""
