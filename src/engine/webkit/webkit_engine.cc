@@ -4,6 +4,7 @@
 #include <glib/gstdio.h>
 #include <webkit2/webkit2.h>
 
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -89,6 +90,27 @@ std::vector<std::string> LanguageTags(const std::string& list) {
 
 void StartEarly() { webkit::StartSandboxTrialEarly(); }
 
+namespace {
+
+// The views never composite (hardware acceleration "never"), yet creating
+// the context sets up an EGL display in this process first (a tenth of a
+// second under llvmpipe), holding up everything after it. With the engine's
+// own switch for "never" set meanwhile, that waits until the web process
+// starts and runs alongside it. The environment is put back at once, so
+// the programs the kiosk starts do not inherit the switch.
+WebKitWebContext* CreateContext(WebKitWebsiteDataManager* manager,
+                                WebKitMemoryPressureSettings* memory) {
+  const bool preset = std::getenv("WEBKIT_DISABLE_COMPOSITING_MODE") != nullptr;
+  if (!preset) setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+  auto* context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager",
+                                                  manager, "memory-pressure-settings", memory,
+                                                  nullptr));
+  if (!preset) unsetenv("WEBKIT_DISABLE_COMPOSITING_MODE");
+  return context;
+}
+
+}  // namespace
+
 bool Initialize(const Settings& settings) {
   EngineState& state = Engine();
   if (state.running) return false;
@@ -125,9 +147,7 @@ bool Initialize(const Settings& settings) {
     webkit_memory_pressure_settings_set_kill_threshold(memory, 1.0);
     webkit_memory_pressure_settings_set_poll_interval(memory, 1.0);
   }
-  state.context = webkit::GRef<WebKitWebContext>::Adopt(WEBKIT_WEB_CONTEXT(
-      g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager,
-                   "memory-pressure-settings", memory, nullptr)));
+  state.context = webkit::GRef<WebKitWebContext>::Adopt(CreateContext(manager, memory));
   webkit::SetCookieDataManager(manager);
   if (!state.context) return false;
   const std::string extensions = WebExtensionsDirectory();
