@@ -33,9 +33,6 @@ WebKitBrowser::WebKitBrowser(WebKitWebContext* context, std::shared_ptr<Client> 
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   // No inspector, by shortcut or otherwise.
   webkit_settings_set_enable_developer_extras(web_settings, FALSE);
-  // No back/forward cache: a kiosk never goes back, and every page kept
-  // there holds its memory (measured by bench/soak --accelerated).
-  webkit_settings_set_enable_page_cache(web_settings, FALSE);
   webkit_settings_set_javascript_can_access_clipboard(web_settings, FALSE);
   view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings",
                                        web_settings, nullptr));
