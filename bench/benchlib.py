@@ -332,13 +332,14 @@ class Variant:
     window they are options, as is `fullscreen` (the kiosk's displayMode)."""
 
     def __init__(self, name, kind, toolbar=False, auto_hide=False, software=False,
-                 sandbox=True, fullscreen=False, ephemeral=False):
+                 sandbox=True, fullscreen=False, ephemeral=False, build_dir=None):
         self.name, self.kind = name, kind
         self.toolbar, self.auto_hide = toolbar, auto_hide
         self.software = software
         self.sandbox = sandbox
         self.fullscreen = fullscreen
         self.ephemeral = ephemeral
+        self.build_dir = build_dir  # a build of its own, for before/after comparisons
 
     @property
     def tag(self):
@@ -348,7 +349,8 @@ class Variant:
                 f"{'-ephemeral' if self.ephemeral else ''}"
                 f"{'-fullscreen' if self.fullscreen else ''}"
                 f"{'-sandbox' if self.sandbox == 'on' else ''}"
-                f"{'' if self.sandbox else '-nosandbox'}")
+                f"{'' if self.sandbox else '-nosandbox'}"
+                f"{'-other' if self.build_dir else ''}")
 
 
 KIOSK_TOOLBAR = Variant("kiosk (toolbar+auto-hide)", "kiosk", True, True)
@@ -379,6 +381,7 @@ def launch(variant, build_dir, url, display, rundir, home=None):
     XDG cache, data and config directories) is `home`, or a fresh one in
     `rundir`; the user's own are never touched."""
     rundir = Path(rundir)
+    build_dir = variant.build_dir or build_dir
     home = Path(home) if home is not None else rundir / "home"
     home.mkdir(parents=True, exist_ok=True)
     runtime = rundir / "runtime"

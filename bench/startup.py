@@ -174,6 +174,9 @@ def main():
     parser.add_argument("--fullscreen", action="store_true",
                         help="1920x1080 under openbox: the kiosk full screen against the bare "
                              "window with the kiosk's settings, judged on run pairs")
+    parser.add_argument("--compare-build", metavar="DIR",
+                        help="also run the kiosk built in DIR (e.g. of an earlier commit), "
+                             "set up as the first kiosk variant")
     parser.add_argument("--json", help="write every run's figures to this file")
     args = parser.parse_args()
 
@@ -194,6 +197,11 @@ def main():
             variants.append(bl.BARE_SOFTWARE)
         if args.sandbox:
             variants.append(bl.KIOSK_NO_SANDBOX)
+    if args.compare_build:
+        first = variants[0]
+        variants.append(bl.Variant(f"kiosk ({Path(args.compare_build).name})", "kiosk",
+                                   first.toolbar, first.auto_hide, fullscreen=first.fullscreen,
+                                   build_dir=args.compare_build))
     results = []
     display = {"size": (1920, 1080), "window_manager": True} if args.fullscreen else {}
     with bl.private_display(**display) as (scratch, xvfb, server):
