@@ -19,7 +19,7 @@ from pathlib import Path
 
 import benchlib as bl
 
-TARGET = 0.05  # CPU seconds over the window
+TARGET = 0.02  # CPU seconds over the window, at most
 
 
 def run_once(variant, run_id, args, xvfb, server, scratch):
@@ -118,7 +118,7 @@ def main():
                 results.append(r)
 
     print(f"load average at the end {bl.load_average()}")
-    print(f"\nmedian over {args.window:g} s idle (target < {TARGET} CPU s for the kiosk):")
+    print(f"\nmedian over {args.window:g} s idle (target <= {TARGET} CPU s for the kiosk):")
     verdict = True
     for v in variants:
         rows = [r for r in results if r["variant"] == v.name]
@@ -126,8 +126,8 @@ def main():
             verdict = False
             continue
         cpu = bl.median([r["cpu"] for r in rows])
-        # Sums of clock ticks: 5 ticks of 10 ms are not under 0.05 s.
-        ok = cpu < TARGET - 1e-9
+        # Sums of clock ticks of 10 ms: 2 ticks are still within 0.02 s.
+        ok = cpu <= TARGET + 1e-9
         if v.kind == "kiosk":
             verdict = verdict and ok
         mark = ("ok" if ok else "MISSED") if v.kind == "kiosk" else "reference"
