@@ -77,7 +77,10 @@ void Recovery::OnLoadError(engine::BrowserPtr browser, const std::string& url, i
 void Recovery::OnCertificateRefused(engine::BrowserPtr browser, const std::string& url,
                                     CertProblem problem) {
   RetryLater(browser, url, kCertificateRetry);
-  ShowStatus(browser, url, ReasonOfCertificate(problem), 0, kCertificateRetry);
+  StatusPage page;
+  page.reason = StatusReason::CertificateRefused;
+  page.certificate = problem;
+  ShowStatus(browser, url, page, kCertificateRetry);
 }
 
 void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,
@@ -86,15 +89,15 @@ void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,
   LogError("Load of " + url + " failed (" + why + "): trying again in " +
            std::to_string(delay.count()) + " ms");
   RetryLater(browser, url, delay);
-  ShowStatus(browser, url, reason, http_status, delay);
-}
-
-void Recovery::ShowStatus(engine::BrowserPtr browser, const std::string& url, StatusReason reason,
-                          int http_status, milliseconds delay) {
   StatusPage page;
   page.reason = reason;
-  page.url = url;
   page.httpStatus = http_status;
+  ShowStatus(browser, url, page, delay);
+}
+
+void Recovery::ShowStatus(engine::BrowserPtr browser, const std::string& url, StatusPage page,
+                          milliseconds delay) {
+  page.url = url;
   page.retrySeconds = static_cast<int>((delay.count() + 999) / 1000);
   page.language = StatusLanguage(languages_ ? languages_() : std::string());
   browser->ShowStatusPage(StatusPageHtml(page), url);
@@ -126,7 +129,11 @@ void Recovery::OnRendererTerminated(engine::BrowserPtr browser, engine::Terminat
   LogError(std::string("Renderer process ") + how + ": reloading " + url + " in " +
            std::to_string(delay.count()) + " ms");
   // A reload at once needs no page in between.
-  if (delay.count() > 0) ShowStatus(browser, url, ReasonOfTermination(status), 0, delay);
+  if (delay.count() > 0) {
+    StatusPage page;
+    page.reason = ReasonOfTermination(status);
+    ShowStatus(browser, url, page, delay);
+  }
   std::weak_ptr<engine::Browser> target = browser;
   engine::PostDelayedToUiThread(
       [target] {

@@ -73,8 +73,9 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
   // Loads `url` again after `delay`, unless another retry or load came since.
   void RetryLater(engine::BrowserPtr browser, const std::string& url,
                   std::chrono::milliseconds delay);
-  void ShowStatus(engine::BrowserPtr browser, const std::string& url, StatusReason reason,
-                  int http_status, std::chrono::milliseconds delay);
+  // `page` with its reason (and what goes with it) filled in.
+  void ShowStatus(engine::BrowserPtr browser, const std::string& url, StatusPage page,
+                  std::chrono::milliseconds delay);
 
   std::function<Clock::time_point()> clock_;
   std::function<std::string()> languages_;

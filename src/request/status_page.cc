@@ -54,26 +54,8 @@ const char* ReasonText(StatusReason reason, Language language) {
     case StatusReason::Offline: return de ? "keine Netzwerkverbindung" : "no network connection";
     case StatusReason::NetworkError: return de ? "Netzwerkfehler" : "network error";
     case StatusReason::ServerError: return de ? "Serverfehler {n}" : "server error {n}";
-    case StatusReason::SelfSigned:
-      return de ? "Das Zertifikat ist selbst signiert." : "The certificate is self-signed.";
-    case StatusReason::UnknownAuthority:
-      return de ? "Das Zertifikat stammt von einer unbekannten Zertifizierungsstelle."
-                : "The certificate comes from an unknown authority.";
-    case StatusReason::Expired:
-      return de ? "Das Zertifikat ist abgelaufen." : "The certificate has expired.";
-    case StatusReason::NotYetValid:
-      return de ? "Das Zertifikat ist noch nicht gültig." : "The certificate is not valid yet.";
-    case StatusReason::WrongHost:
-      return de ? "Das Zertifikat gilt für einen anderen Hostnamen."
-                : "The certificate is for another host name.";
-    case StatusReason::Revoked:
-      return de ? "Das Zertifikat wurde widerrufen." : "The certificate has been revoked.";
-    case StatusReason::WeakSignature:
-      return de ? "Das Zertifikat ist zu schwach gesichert." : "The certificate is too weak.";
-    case StatusReason::NoCertificate:
-      return de ? "Der Server hat kein Zertifikat gesendet." : "The server sent no certificate.";
-    case StatusReason::InvalidCertificate:
-      return de ? "Das Zertifikat ist ungültig." : "The certificate is not valid.";
+    case StatusReason::CertificateRefused:
+      break;  // CertificateText
     case StatusReason::RendererCrashed:
       return de ? "Die Seite ist abgestürzt." : "The page crashed.";
     case StatusReason::RendererOutOfMemory:
@@ -82,6 +64,34 @@ const char* ReasonText(StatusReason reason, Language language) {
       return de ? "Die Seite wurde beendet." : "The page was ended.";
   }
   return "";
+}
+
+const char* CertificateText(CertProblem problem, Language language) {
+  const bool de = language == Language::German;
+  switch (problem) {
+    case CertProblem::SelfSigned:
+      return de ? "Das Zertifikat ist selbst signiert." : "The certificate is self-signed.";
+    case CertProblem::UnknownAuthority:
+      return de ? "Das Zertifikat stammt von einer unbekannten Zertifizierungsstelle."
+                : "The certificate comes from an unknown authority.";
+    case CertProblem::Expired:
+      return de ? "Das Zertifikat ist abgelaufen." : "The certificate has expired.";
+    case CertProblem::NotYetValid:
+      return de ? "Das Zertifikat ist noch nicht gültig." : "The certificate is not valid yet.";
+    case CertProblem::WrongHost:
+      return de ? "Das Zertifikat gilt für einen anderen Hostnamen."
+                : "The certificate is for another host name.";
+    case CertProblem::Revoked:
+      return de ? "Das Zertifikat wurde widerrufen." : "The certificate has been revoked.";
+    case CertProblem::WeakSignature:
+      return de ? "Das Zertifikat ist zu schwach gesichert." : "The certificate is too weak.";
+    case CertProblem::Missing:
+      return de ? "Der Server hat kein Zertifikat gesendet." : "The server sent no certificate.";
+    case CertProblem::None:
+    case CertProblem::Invalid:
+      break;
+  }
+  return de ? "Das Zertifikat ist ungültig." : "The certificate is not valid.";
 }
 
 std::string Replace(std::string text, std::string_view key, const std::string& value) {
@@ -100,7 +110,7 @@ std::string Lower(std::string_view text) {
 
 StatusKind KindOf(StatusReason reason) {
   if (reason >= StatusReason::RendererCrashed) return StatusKind::Restarting;
-  if (reason >= StatusReason::SelfSigned) return StatusKind::CertificateRefused;
+  if (reason == StatusReason::CertificateRefused) return StatusKind::CertificateRefused;
   return StatusKind::Waiting;
 }
 
@@ -118,23 +128,6 @@ StatusReason ReasonOfLoadError(int error_code) {
     case engine::ERR_INTERNET_DISCONNECTED: return StatusReason::Offline;
     default: return StatusReason::NetworkError;
   }
-}
-
-StatusReason ReasonOfCertificate(CertProblem problem) {
-  switch (problem) {
-    case CertProblem::SelfSigned: return StatusReason::SelfSigned;
-    case CertProblem::UnknownAuthority: return StatusReason::UnknownAuthority;
-    case CertProblem::Expired: return StatusReason::Expired;
-    case CertProblem::NotYetValid: return StatusReason::NotYetValid;
-    case CertProblem::WrongHost: return StatusReason::WrongHost;
-    case CertProblem::Revoked: return StatusReason::Revoked;
-    case CertProblem::WeakSignature: return StatusReason::WeakSignature;
-    case CertProblem::Missing: return StatusReason::NoCertificate;
-    case CertProblem::None:
-    case CertProblem::Invalid:
-      break;
-  }
-  return StatusReason::InvalidCertificate;
 }
 
 StatusReason ReasonOfTermination(engine::TerminationStatus status) {
@@ -195,7 +188,10 @@ std::string StatusPageTitle(const StatusPage& page) {
 std::string StatusPageHtml(const StatusPage& page) {
   const Words& words = WordsOf(page.language);
   const StatusKind kind = KindOf(page.reason);
-  const std::string reason = Replace(ReasonText(page.reason, page.language), "{n}",
+  const char* text = page.reason == StatusReason::CertificateRefused
+                         ? CertificateText(page.certificate, page.language)
+                         : ReasonText(page.reason, page.language);
+  const std::string reason = Replace(text, "{n}",
                                      std::to_string(page.httpStatus));
   std::string html =
       "<!DOCTYPE html><html lang=\"" + std::string(words.lang) +

@@ -24,16 +24,8 @@ enum class StatusReason {
   Offline,
   NetworkError,
   ServerError,
-  // Certificate refused.
-  SelfSigned,
-  UnknownAuthority,
-  Expired,
-  NotYetValid,
-  WrongHost,
-  Revoked,
-  WeakSignature,
-  NoCertificate,
-  InvalidCertificate,
+  // Certificate refused, for StatusPage::certificate.
+  CertificateRefused,
   // Restarting.
   RendererCrashed,
   RendererOutOfMemory,
@@ -43,7 +35,6 @@ enum class StatusReason {
 StatusKind KindOf(StatusReason reason);
 // The reason for a failed load's network error number.
 StatusReason ReasonOfLoadError(int error_code);
-StatusReason ReasonOfCertificate(CertProblem problem);
 StatusReason ReasonOfTermination(engine::TerminationStatus status);
 
 enum class Language { English, German };
@@ -57,6 +48,8 @@ struct StatusPage {
   std::string url;
   // ServerError: the server's HTTP status.
   int httpStatus = 0;
+  // CertificateRefused: why.
+  CertProblem certificate = CertProblem::Invalid;
   // Seconds until the next attempt; 0: none announced.
   int retrySeconds = 0;
   Language language = Language::English;
