@@ -22,7 +22,8 @@ def main():
     pss = [r[2] for r in rows]
     fig, ax = plt.subplots(figsize=(9, 4.5), dpi=100)
     ax.plot(minutes, unique, marker=".", label="unique memory of the process tree")
-    ax.plot(minutes, pss, marker=".", alpha=0.6, label="summed PSS")
+    ax.plot(minutes, pss, marker=".", alpha=0.6,
+            label="summed PSS (moves with other WebKit processes on the machine)")
     steady = [(t, v) for t, v in zip(minutes, unique) if t >= 10]
     if len(steady) >= 2:
         n = len(steady)
