@@ -69,8 +69,12 @@ class ToolbarTest(KioskTestCase):
         host_geometry = self.x.geometry(host)
         # Pointer on the page, away from the top strip.
         self.x.move_pointer(host_geometry.abs_x + 300, host_geometry.abs_y + 300)
-        windows = vkxtest.wait_until(lambda: (lambda w: w if w["engine"] else None)(
-            self.x.kiosk_windows(host)), 10, what="the browser and engine windows")
+        # The strip is made before the browser's area: until both are there,
+        # the strip would pass for the larger child.
+        windows = vkxtest.wait_until(
+            lambda: (lambda w: w if w["engine"] and w["toolbar"] else None)(
+                self.x.kiosk_windows(host)),
+            10, what="the toolbar, browser and engine windows")
         watch = self.watch(windows["browser"])
         first = watch.changes()[0]
         self.assertEqual(first["y"], SHOWN, first)
