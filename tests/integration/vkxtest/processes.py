@@ -334,8 +334,10 @@ def clean_environment(display, home, extra=None):
 
 def unkilled_helpers(helpers):
     """{pid: end} of the helpers (ProcInfo) not seen to end by SIGKILL once
-    the kiosk has ended (see wait_orphans). A sandbox's bwrap that the kiosk
-    killed may also have been reaped by it: then it is only seen gone."""
+    the kiosk has ended (see wait_orphans). A helper that the kiosk killed
+    may also have been reaped by it (its toolkit watches its children)
+    before the kiosk itself ended: then it is only seen gone. A helper left
+    to notice on its own ends after the kiosk, as our orphan, and is seen."""
     ends = wait_orphans([h.pid for h in helpers])
     return {h.pid: ends[h.pid] for h in helpers if ends[h.pid] != ("signal", signal.SIGKILL)
-            and not (h.comm == "bwrap" and read_proc(h.pid) is None)}
+            and not (ends[h.pid] == ("unknown", None) and read_proc(h.pid) is None)}
