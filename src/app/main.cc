@@ -12,6 +12,7 @@
 #include "app/kiosk.h"
 #include "app/shutdown.h"
 #include "config/config.h"
+#include "config/environment.h"
 #include "engine/engine.h"
 #include "log/log.h"
 #include "window/host_window.h"
@@ -27,6 +28,9 @@ void PrintText(std::string text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before anything starts a process: the credentials leave the environment,
+  // and the environment as it was is kept for the programs the kiosk starts.
+  vkx::CaptureStartEnvironment();
   // Operators read the log through a pipe: every line leaves as it is written.
   setvbuf(stdout, nullptr, _IOLBF, 0);
   switch (ParseCommandLine(argc, argv)) {

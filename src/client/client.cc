@@ -6,9 +6,10 @@
 #include "client/launch_file.h"
 #include "client/login_script.h"
 #include "config/config.h"
+#include "config/environment.h"
 #include "log/check.h"
 #include "log/log.h"
-#include "request/allow_list.h"
+#include "request/lockdown.h"
 #include "request/request_handler.h"
 
 namespace vkx {
@@ -60,6 +61,8 @@ std::shared_ptr<engine::LoadHandler> Client::GetLoadHandler() { return shared_fr
 
 std::shared_ptr<engine::RequestHandler> Client::GetRequestHandler() { return request_handler_; }
 
+std::shared_ptr<engine::JSDialogHandler> Client::GetJSDialogHandler() { return dialog_handler_; }
+
 void Client::OnAfterCreated(engine::BrowserPtr browser) {
   browser_ = browser;
   browser->SetFocus(true);
@@ -100,7 +103,10 @@ bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target
   LogInfo("Client new target: ");
   LogInfo(target_url);
   const Config& config = Config::Instance();
-  if (!NavigationAllowed(target_url, config.GetUrlAllowList(), config.GetUrl())) {
+  // What a page opens passes the rule of its own navigations; an empty
+  // window would only blank the kiosk.
+  if (JudgeUrl(target_url, config.GetUrlAllowList(), config.GetUrl()) == UrlVerdict::Refuse ||
+      target_url.empty() || target_url == "about:blank") {
     LogError("URL not allowed: " + target_url);
     return true;
   }
@@ -111,6 +117,12 @@ bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target
     LaunchTarget(target_url, mode == Config::Maximized);
   }
   return true;
+}
+
+bool Client::OnPageCloseRequest(engine::BrowserPtr /*browser*/) {
+  if (PageMay(WindowRequest::Close)) return true;
+  LogError("Page asked to close the window: ignored");
+  return false;
 }
 
 void Client::ApplyPreferences(engine::BrowserPtr browser) {
@@ -128,12 +140,12 @@ void Client::ApplyPreferences(engine::BrowserPtr browser) {
 void Client::LaunchTarget(const std::string& url, bool maximized) {
   const std::string path = WriteLaunchFile("/tmp/brellik_ini_XXXXXX", url, maximized);
   if (path.empty()) return;
-  // The shell starts the launcher in the background and returns at once;
-  // the path is made by mkstemp and holds no shell characters.
-  const std::string command = std::string(LauncherPath()) + " " + path + " &";
-  // The launcher's own outcome is not ours to judge; a shell that could not start is.
-  if (std::system(command.c_str()) == -1) {
-    LogError("Failed to start the launcher for: " + path);
+  // In the background, in the environment the kiosk was started with. The
+  // launcher's own outcome is not ours to judge; a launcher that could not
+  // start is.
+  std::string error;
+  if (!StartProgram({LauncherPath(), path}, error)) {
+    LogError("Failed to start the launcher for: " + path + ": " + error);
   }
 }
 

@@ -36,6 +36,7 @@ class Client : public engine::Client,
   std::shared_ptr<engine::LifeSpanHandler> GetLifeSpanHandler() override;
   std::shared_ptr<engine::LoadHandler> GetLoadHandler() override;
   std::shared_ptr<engine::RequestHandler> GetRequestHandler() override;
+  std::shared_ptr<engine::JSDialogHandler> GetJSDialogHandler() override;
 
   void OnAfterCreated(engine::BrowserPtr browser) override;
   bool DoClose(engine::BrowserPtr browser) override;
@@ -47,6 +48,7 @@ class Client : public engine::Client,
                    const std::string& error_text, const std::string& failed_url) override;
   bool OnBeforePopup(engine::BrowserPtr browser, const std::string& target_url,
                      engine::WindowOpenDisposition disposition, bool user_gesture) override;
+  bool OnPageCloseRequest(engine::BrowserPtr browser) override;
 
  private:
   void ApplyPreferences(engine::BrowserPtr browser);
@@ -59,6 +61,7 @@ class Client : public engine::Client,
   std::string login_script_;
   std::shared_ptr<CtxMenuHandler> ctx_menu_handler_;
   std::shared_ptr<KbdHandler> kbd_handler_;
+  std::shared_ptr<JsDialogHandler> dialog_handler_ = std::make_shared<JsDialogHandler>();
   engine::BrowserPtr browser_;
   std::shared_ptr<::RequestHandler> request_handler_;
   std::shared_ptr<Recovery> recovery_;

@@ -31,6 +31,7 @@ void DisplayHandler::OnUserActivity(engine::BrowserPtr /*browser*/) {
 void DisplayHandler::OnFullscreenModeChange(engine::BrowserPtr /*browser*/, bool fullscreen) {
   // A kiosk that already covers the screen neither enters nor leaves it for the page.
   if (Config::Instance().GetDisplayMode() == Config::Fullscreen) return;
+  if (!PageMay(WindowRequest::Fullscreen)) return;
   if (hooks_.setFullscreen) hooks_.setFullscreen(fullscreen);
 }
 
@@ -40,6 +41,23 @@ bool DisplayHandler::OnConsoleMessage(engine::BrowserPtr /*browser*/, engine::Lo
   LogInfo(">> " + message + " (Source: " + source + ", Line: " + std::to_string(line) + ")");
   return false;
 }
+
+bool JsDialogHandler::OnJSDialog(engine::BrowserPtr /*browser*/, const std::string& origin_url,
+                                 engine::JSDialogType /*type*/) {
+  switch (guard_.Judge(clock_())) {
+    case DialogGuard::Verdict::Show:
+      return false;
+    case DialogGuard::Verdict::AnswerFirst:
+      LogError("Too many script dialogs, the page's further ones are answered without showing: " +
+               origin_url);
+      return true;
+    case DialogGuard::Verdict::Answer:
+      return true;
+  }
+  return true;
+}
+
+void JsDialogHandler::OnResetDialogState(engine::BrowserPtr /*browser*/) { guard_.NewPage(); }
 
 void CtxMenuHandler::OnBeforeContextMenu(engine::BrowserPtr /*browser*/, engine::MenuModel& model) {
   model.Clear();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "request/lockdown.h"
 
 namespace vkx {
 
@@ -46,6 +47,22 @@ class DisplayHandler : public engine::DisplayHandler {
 
  private:
   ClientHooks hooks_;
+};
+
+// Shows a page's script dialogs until the page opens too many of them in a
+// short time; the rest of that page's dialogs are answered at once.
+class JsDialogHandler : public engine::JSDialogHandler {
+ public:
+  using Clock = DialogGuard::Clock;
+  explicit JsDialogHandler(std::function<Clock::time_point()> clock = Clock::now)
+      : clock_(std::move(clock)) {}
+  bool OnJSDialog(engine::BrowserPtr browser, const std::string& origin_url,
+                  engine::JSDialogType type) override;
+  void OnResetDialogState(engine::BrowserPtr browser) override;
+
+ private:
+  std::function<Clock::time_point()> clock_;
+  DialogGuard guard_;
 };
 
 class CtxMenuHandler : public engine::ContextMenuHandler {

@@ -1,5 +1,6 @@
 #include "config/config.h"
 
+#include "config/environment.h"
 #include "config/read_file.h"
 
 #include <sys/stat.h>
@@ -143,8 +144,13 @@ Config::Config() {
   std::string path;
   if (!ConfigPath(path)) return;
   ParseFile(path);
-  if (const char* user = std::getenv("VKX_BRELLIK_USERNAME")) username_ = user;
-  if (const char* pass = std::getenv("VKX_BRELLIK_PASSWORD")) password_ = pass;
+  TakeCredentialsIntoConfig();
+}
+
+void Config::TakeCredentialsIntoConfig() {
+  const vkx::Credentials& credentials = vkx::TakeCredentials();
+  username_ = credentials.username;
+  password_ = credentials.password;
 }
 
 void Config::ApplyDefaults() {
@@ -175,6 +181,8 @@ bool Config::Reload() {
   std::string path;
   if (!ConfigPath(path)) return false;
   ParseFile(path);
+  // The credentials read at start, still.
+  TakeCredentialsIntoConfig();
   return true;
 }
 

@@ -83,6 +83,8 @@ class Config {
   // otherwise reports why on standard error and returns false.
   static bool ConfigPath(std::string& path);
   void ParseFile(const std::string& path);
+  // The sign-in credentials taken from the environment at start.
+  void TakeCredentialsIntoConfig();
 
   std::string url_;
   std::string cachePath_;

@@ -65,6 +65,9 @@ class LifeSpanHandler {
   // True cancels the new window.
   virtual bool OnBeforePopup(BrowserPtr browser, const std::string& target_url,
                              WindowOpenDisposition disposition, bool user_gesture) = 0;
+  // The page's own script asked to close its window (window.close()); true
+  // lets the close go on as if the kiosk had asked for it.
+  virtual bool OnPageCloseRequest(BrowserPtr /*browser*/) { return true; }
 };
 
 class LoadHandler {
@@ -139,6 +142,18 @@ class RequestHandler {
   virtual void OnRenderProcessResponsive(BrowserPtr /*browser*/) {}
 };
 
+// Script dialogs (alert, confirm, prompt, leave-page questions).
+class JSDialogHandler {
+ public:
+  virtual ~JSDialogHandler() = default;
+  // True: the dialog is answered at once without showing (alert: OK;
+  // otherwise: cancel); false: the engine shows it.
+  virtual bool OnJSDialog(BrowserPtr browser, const std::string& origin_url,
+                          JSDialogType type) = 0;
+  // Another page was committed: the last page's dialogs are forgotten.
+  virtual void OnResetDialogState(BrowserPtr /*browser*/) {}
+};
+
 // Hands out the handlers; a null handler means the engine's default.
 class Client {
  public:
@@ -149,6 +164,7 @@ class Client {
   virtual std::shared_ptr<LifeSpanHandler> GetLifeSpanHandler() { return nullptr; }
   virtual std::shared_ptr<LoadHandler> GetLoadHandler() { return nullptr; }
   virtual std::shared_ptr<RequestHandler> GetRequestHandler() { return nullptr; }
+  virtual std::shared_ptr<JSDialogHandler> GetJSDialogHandler() { return nullptr; }
 };
 
 // Receives the cookies of the store one at a time.

@@ -95,6 +95,9 @@ struct SslInfo {
 
 enum class TerminationStatus { Crashed, OutOfMemory, Killed };
 
+// The kinds of script dialog a page can open.
+enum class JSDialogType { Alert, Confirm, Prompt, BeforeUnload };
+
 enum class WindowOpenDisposition { CurrentTab, NewForegroundTab, NewBackgroundTab, NewPopup, NewWindow };
 
 // A cookie as the store holds it. Times are microseconds since 1601-01-01 UTC.

@@ -48,6 +48,8 @@ std::optional<AllowEntry> ParseEntry(const std::string& text) {
     entry.path = rest.substr(slash);
     rest = rest.substr(0, slash);
   }
+  // "file:///srv/kiosk/": a scheme named with no host, for URLs without one.
+  if (rest.empty() && !entry.scheme.empty() && !entry.path.empty()) return entry;
   const size_t colon = rest.rfind(':');
   if (colon != std::string::npos) {
     char* end = nullptr;
@@ -63,6 +65,21 @@ std::optional<AllowEntry> ParseEntry(const std::string& text) {
   entry.host = CanonicalHost(rest);
   if (entry.host.empty() || entry.host.find_first_of("*@") != std::string::npos) return std::nullopt;
   return entry;
+}
+
+// "..", also percent-encoded, as a whole segment of the path.
+bool HasDotDotSegment(const std::string& path) {
+  g_autofree gchar* decoded = g_uri_unescape_string(path.c_str(), nullptr);
+  const std::string text = decoded != nullptr ? decoded : path;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  // An undecodable path (an encoded NUL) is taken as climbing too.
+  return decoded == nullptr;
 }
 
 }  // namespace
@@ -86,12 +103,23 @@ bool UrlAllowed(const std::string& url, const std::vector<AllowEntry>& entries) 
   g_autoptr(GUri) uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
   if (uri == nullptr || g_uri_get_host(uri) == nullptr) return false;
   const std::string scheme = g_uri_get_scheme(uri);
+  const bool hostless = *g_uri_get_host(uri) == '\0';
   const std::string host = CanonicalHost(g_uri_get_host(uri));
-  if (host.empty()) return false;
+  if (host.empty() && !hostless) return false;
   const int port = g_uri_get_port(uri) != -1 ? g_uri_get_port(uri) : DefaultPort(scheme);
   const std::string path = g_uri_get_path(uri);
+  // A path prefix is no fence for a path that climbs out of it.
+  const bool climbs = HasDotDotSegment(path);
+  const auto path_matches = [&](const AllowEntry& entry) {
+    return entry.path.empty() || (!climbs && path.rfind(entry.path, 0) == 0);
+  };
   for (const AllowEntry& entry : entries) {
     if (!entry.scheme.empty() && entry.scheme != scheme) continue;
+    // Host-less entries (file:) match host-less URLs only, and the other way round.
+    if (hostless || entry.host.empty()) {
+      if (hostless && entry.host.empty() && path_matches(entry)) return true;
+      continue;
+    }
     const bool host_matches =
         host == entry.host ||
         (entry.subdomains && host.size() > entry.host.size() &&
@@ -99,20 +127,10 @@ bool UrlAllowed(const std::string& url, const std::vector<AllowEntry>& entries) 
          host[host.size() - entry.host.size() - 1] == '.');
     if (!host_matches) continue;
     if (entry.port != -1 && entry.port != port) continue;
-    if (!entry.path.empty() && path.rfind(entry.path, 0) != 0) continue;
+    if (!path_matches(entry)) continue;
     return true;
   }
   return false;
-}
-
-bool NavigationAllowed(const std::string& url, const std::string& allowList,
-                       const std::string& startUrl) {
-  // Empty frames reach no host.
-  if (allowList.empty() || url == startUrl || url == "about:blank" || url == "about:srcdoc") {
-    return true;
-  }
-  const std::vector<AllowEntry> entries = ParseAllowList(allowList);
-  return UrlAllowed(url, entries);
 }
 
 }  // namespace vkx

@@ -12,7 +12,7 @@ namespace vkx {
 
 struct AllowEntry {
   std::string scheme;     // empty: any
-  std::string host;       // without "*."
+  std::string host;       // without "*."; empty for a host-less scheme (file:)
   bool subdomains = false;  // "*.domain": the domain and every subdomain
   int port = -1;          // -1: any
   std::string path;       // a prefix of the URL's path; empty: any
@@ -25,10 +25,5 @@ std::vector<AllowEntry> ParseAllowList(const std::string& list);
 // Whether `url` matches an entry. A URL that cannot be parsed, or has no
 // host, matches none.
 bool UrlAllowed(const std::string& url, const std::vector<AllowEntry>& entries);
-
-// The kiosk's rule: an empty list allows everything, and `startUrl` is
-// always allowed.
-bool NavigationAllowed(const std::string& url, const std::string& allowList,
-                       const std::string& startUrl);
 
 }  // namespace vkx

@@ -3,23 +3,25 @@
 #include <glib.h>
 
 #include "config/config.h"
+#include "config/environment.h"
 #include "cookies/cookies.h"
 #include "log/log.h"
 #include "request/cert_validation.h"
-#include "request/allow_list.h"
 #include "request/recovery.h"
-
-bool IsExternalProtocolUrl(const std::string& url) { return url.rfind("vmware-view://", 0) == 0; }
 
 bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr browser, const std::string& url,
                                     bool /*user_gesture*/, bool /*is_redirect*/) {
   if (IsExternalProtocolUrl(url)) {
-    LaunchDefaultHandler(url);
+    if (launches_.Allow(clock_())) {
+      LaunchDefaultHandler(url);
+    } else {
+      vkx::LogError("Default handler launch dropped, too many in a row: " + url);
+    }
     return true;
   }
   Config& config = Config::Instance();
   const bool reloaded = config.Reload();
-  if (!vkx::NavigationAllowed(url, config.GetUrlAllowList(), config.GetUrl())) {
+  if (vkx::JudgeUrl(url, config.GetUrlAllowList(), config.GetUrl()) != vkx::UrlVerdict::Allow) {
     vkx::LogError("URL not allowed: " + url);
     return true;
   }
@@ -81,13 +83,10 @@ void RequestHandler::OnRenderProcessResponsive(engine::BrowserPtr browser) {
 }
 
 void RequestHandler::LaunchDefaultHandler(const std::string& url) {
-  // No shell: the URL is one argument, byte for byte. Without
-  // DO_NOT_REAP_CHILD the opener runs detached and leaves no zombie.
-  gchar* argv[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(url.c_str()), nullptr};
-  GError* error = nullptr;
-  if (!g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                     &error)) {
-    vkx::LogError("Failed to launch default handler for URL: " + url + ": " + error->message);
-    g_clear_error(&error);
+  // The URL is one argument, byte for byte, and the opener runs in the
+  // environment the kiosk was started with.
+  std::string error;
+  if (!vkx::StartProgram({"xdg-open", url}, error)) {
+    vkx::LogError("Failed to launch default handler for URL: " + url + ": " + error);
   }
 }

@@ -1,11 +1,13 @@
 // The request policy: navigations and certificate errors.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "engine/engine.h"
 #include "request/cert_validation.h"
+#include "request/lockdown.h"
 
 namespace vkx {
 class Recovery;
@@ -14,8 +16,10 @@ class Recovery;
 class RequestHandler : public engine::RequestHandler {
  public:
   // Certificates are checked against `trustStore`: the system's by default.
-  explicit RequestHandler(vkx::TrustStore trustStore = vkx::SystemTrustStore())
-      : trust_store_(std::move(trustStore)) {}
+  using Clock = vkx::RateLimit::Clock;
+  explicit RequestHandler(vkx::TrustStore trustStore = vkx::SystemTrustStore(),
+                          std::function<Clock::time_point()> clock = Clock::now)
+      : trust_store_(std::move(trustStore)), clock_(std::move(clock)) {}
 
   bool OnBeforeBrowse(engine::BrowserPtr browser, const std::string& url, bool user_gesture,
                       bool is_redirect) override;
@@ -37,8 +41,9 @@ class RequestHandler : public engine::RequestHandler {
   void LaunchDefaultHandler(const std::string& url);
 
   const vkx::TrustStore trust_store_;
+  std::function<Clock::time_point()> clock_;
+  vkx::RateLimit launches_ = vkx::ExternalLaunchRate();
   std::shared_ptr<vkx::Recovery> recovery_;
 };
 
-// True for URLs that belong to the desktop's VMware Horizon client.
-bool IsExternalProtocolUrl(const std::string& url);
+using vkx::IsExternalProtocolUrl;

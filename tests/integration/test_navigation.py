@@ -160,13 +160,15 @@ class ExternalProtocolTest(PrivateFilesTestCase):
         # The openers ran detached: none is left for the kiosk to reap.
         self.assertEqual(zombie_children(kiosk.pid), [])
 
-        # Without "//" it is not the external protocol: an ordinary
-        # navigation (that the engine cannot load), no opener.
+        # Without "//" it is not the external protocol: a navigation to a
+        # scheme no page may reach, refused, no opener, the page stays.
         out, err = len(kiosk.lines()), len(kiosk.lines("stderr"))
         self.click_tile("no_slashes")
-        wait_for_page(kiosk, 0, "vmware-view:foo", out)
+        wait_for_nth_line(kiosk, r"^URL not allowed: vmware-view:foo$", 1, "stderr", err)
         wait_for_nth_line(kiosk, rf"^{NO_CONFIG}$", 1, "stderr", err)
         time.sleep(0.5)
+        self.assertEqual([line for line in kiosk.lines()[out:] if line.startswith("Page loaded")],
+                         [])
         self.assertEqual(len(recorded_calls(calls)), 3, recorded_calls(calls))
         self.assertEqual(kiosk.lines("stderr")[err:].count(NO_CONFIG), 1, kiosk.describe())
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "config/environment.h"
 #include "log_capture.h"
 #include "test_files.h"
 
@@ -17,8 +18,10 @@ class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
     unsetenv("VKX_CONFIG_PATH");
-    unsetenv("VKX_BRELLIK_USERNAME");
-    unsetenv("VKX_BRELLIK_PASSWORD");
+    // What an earlier test left in memory is replaced by nothing.
+    setenv("VKX_BRELLIK_USERNAME", "", 1);
+    setenv("VKX_BRELLIK_PASSWORD", "", 1);
+    vkx::TakeCredentials();
   }
   // The standard output and error lines written so far, and a fresh start.
   std::string TakeOut() { return log_.TakeInfo(); }
@@ -159,16 +162,23 @@ TEST_F(ConfigTest, CookieSettingsNeedCacheCookiesAndSurviveReloads) {
   EXPECT_EQ(config.GetCookieFile(), "/tmp/a");
 }
 
-TEST_F(ConfigTest, ReloadDropsCredentialsAndFallsBackToDefaults) {
+// The credentials are read once and leave the environment (no program the
+// kiosk starts inherits them); every reload keeps them.
+TEST_F(ConfigTest, CredentialsLeaveTheEnvironmentAndSurviveReloads) {
   Write("url=https://kiosk.test/\nacceptCertError=true\n");
   setenv("VKX_BRELLIK_USERNAME", "user", 1);
   setenv("VKX_BRELLIK_PASSWORD", "secret", 1);
   Config config;
   EXPECT_EQ(config.GetUsername(), "user");
   EXPECT_EQ(config.GetPassword(), "secret");
+  EXPECT_EQ(std::getenv("VKX_BRELLIK_USERNAME"), nullptr);
+  EXPECT_EQ(std::getenv("VKX_BRELLIK_PASSWORD"), nullptr);
+  for (const std::string& entry : vkx::StartEnvironment()) {
+    EXPECT_EQ(entry.find("secret"), std::string::npos) << entry;
+  }
   EXPECT_TRUE(config.Reload());
-  EXPECT_EQ(config.GetUsername(), "");
-  EXPECT_EQ(config.GetPassword(), "");
+  EXPECT_EQ(config.GetUsername(), "user");
+  EXPECT_EQ(config.GetPassword(), "secret");
   EXPECT_EQ(config.GetUrl(), "https://kiosk.test/");
 
   unlink(path_.c_str());

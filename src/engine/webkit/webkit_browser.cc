@@ -123,6 +123,7 @@ void WebKitBrowser::CloseBrowser(bool force) {
     PostToUiThread([self] { self->FinishClose(); });
   } else {
     // The page's before-unload handler may keep it open; "close" follows otherwise.
+    close_requested_ = true;
     webkit_web_view_try_close(view_);
   }
 }
@@ -223,6 +224,7 @@ void WebKitBrowser::StartResponsivenessChecks() {
 // A message to the web-process extension, answered on the renderer's main
 // thread: no answer means that thread is stuck. (Cheaper than a script.)
 void WebKitBrowser::Ping() {
+  if (ping_pending_ && ScriptDialogShown()) return;
   if (ping_pending_) {
     // Unanswered for a whole interval.
     if (!unresponsive_) {
@@ -244,6 +246,21 @@ void WebKitBrowser::Ping() {
         if (auto self = weak->lock()) self->OnPingAnswered();
       },
       CallbackData<WeakBrowser>::New(weak_from_this()));
+}
+
+bool WebKitBrowser::ScriptDialogShown() const {
+  if (view_ == nullptr) return false;
+  // The engine shows script dialogs as a child widget of the view.
+  bool shown = false;
+  gtk_container_forall(
+      GTK_CONTAINER(view_),
+      [](GtkWidget* child, gpointer data) {
+        if (g_strcmp0(G_OBJECT_TYPE_NAME(child), "WebKitScriptDialogImpl") == 0) {
+          *static_cast<bool*>(data) = true;
+        }
+      },
+      &shown);
+  return shown;
 }
 
 void WebKitBrowser::OnPingAnswered() {

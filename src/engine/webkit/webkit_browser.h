@@ -72,6 +72,9 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   static gboolean DecideResponse(WebKitResponsePolicyDecision* decision);
   gboolean HandleKeyPress(GdkEventKey* event);
   void Ping();
+  // A script dialog is on show in the view: the page waits for a person,
+  // and its renderer's silence is no hang.
+  bool ScriptDialogShown() const;
   // The renderer answered a ping (or the question failed, which also answers).
   void OnPingAnswered();
 
@@ -85,6 +88,9 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   WebKitWebView* view_ = nullptr;
   unsigned long xid_ = 0;
   bool closing_ = false;
+  // The kiosk asked the page to close (CloseBrowser): the "close" that
+  // follows is its own, not the page's window.close().
+  bool close_requested_ = false;
   bool notifications_blocked_ = true;
   // Key presses let through to the page, oldest first: the same press
   // coming back is the page leaving it unhandled.

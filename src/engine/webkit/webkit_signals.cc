@@ -79,6 +79,11 @@ struct BrowserSignals {
   using Self = WebKitBrowser;
 
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, Self* self) {
+    if (event == WEBKIT_LOAD_COMMITTED && !self->status_.loading) {
+      if (auto dialogs = self->HandlerOf(&Client::GetJSDialogHandler)) {
+        dialogs->OnResetDialogState(self->shared_from_this());
+      }
+    }
     if (event == WEBKIT_LOAD_STARTED) {
       // The status page's load is the first to start, for its URL, after it
       // was asked for; any other load that starts replaces it.
@@ -182,7 +187,35 @@ struct BrowserSignals {
     return callback->continued() ? TRUE : FALSE;
   }
 
-  static void OnClose(WebKitWebView*, Self* self) { self->FinishClose(); }
+  // The kiosk's own close (try_close let through by the page), or the
+  // page's window.close(), which the client decides on.
+  static void OnClose(WebKitWebView*, Self* self) {
+    if (!self->close_requested_) {
+      auto handler = self->HandlerOf(&Client::GetLifeSpanHandler);
+      if (handler && !handler->OnPageCloseRequest(self->shared_from_this())) return;
+    }
+    self->FinishClose();
+  }
+
+  static JSDialogType ToDialogType(WebKitScriptDialogType type) {
+    switch (type) {
+      case WEBKIT_SCRIPT_DIALOG_ALERT: return JSDialogType::Alert;
+      case WEBKIT_SCRIPT_DIALOG_CONFIRM: return JSDialogType::Confirm;
+      case WEBKIT_SCRIPT_DIALOG_PROMPT: return JSDialogType::Prompt;
+      default: return JSDialogType::BeforeUnload;
+    }
+  }
+
+  // TRUE without taking a reference answers the dialog at once (OK for an
+  // alert, cancel for the others); FALSE lets the view show it.
+  static gboolean OnScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, Self* self) {
+    auto handler = self->HandlerOf(&Client::GetJSDialogHandler);
+    if (!handler) return FALSE;
+    return handler->OnJSDialog(self->shared_from_this(), Text(webkit_web_view_get_uri(view)),
+                               ToDialogType(webkit_script_dialog_get_dialog_type(dialog)))
+               ? TRUE
+               : FALSE;
+  }
 
   static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, Self* self) {
     WebKitURIRequest* request = webkit_navigation_action_get_request(action);
@@ -334,6 +367,7 @@ void WebKitBrowser::ConnectSignals() {
       {"run-file-chooser", G_CALLBACK(BrowserSignals::OnRunFileChooser)},
       {"print", G_CALLBACK(BrowserSignals::OnPrint)},
       {"authenticate", G_CALLBACK(BrowserSignals::OnAuthenticate)},
+      {"script-dialog", G_CALLBACK(BrowserSignals::OnScriptDialog)},
   };
   for (const Signal& signal : kSignals) g_signal_connect(view_, signal.name, signal.handler, this);
   RefuseChooserDialogs(view_);
