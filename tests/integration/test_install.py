@@ -67,7 +67,8 @@ class InstallTreeTest(KioskTestCase):
         for path in ("bin/vkxbrowser", "lib/vkxbrowser/web-extensions/libvkxconsole.so",
                      "share/vkxbrowser/vkxbrowser.conf", "share/vkxbrowser/start.html",
                      "share/man/man1/vkxbrowser.1", "share/man/man5/vkxbrowser.conf.5",
-                     "share/vkxbrowser/session/vkxbrowser-session"):
+                     "share/vkxbrowser/session/vkxbrowser-session",
+                     "share/vkxbrowser/session/openbox-rc.xml"):
             self.assertTrue(os.path.exists(os.path.join(prefix, path)), path)
         with open(os.path.join(prefix, "share/vkxbrowser/vkxbrowser.conf"), encoding="utf-8") as conf:
             self.assertIn("url=file:///opt/kiosk/share/vkxbrowser/start.html\n", conf.read())
