@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <string>
 
+#include "config/config.h"
 #include "log/log.h"
+#include "request/lockdown.h"
 
 namespace vkx {
 
@@ -76,6 +78,7 @@ void Recovery::OnLoadError(engine::BrowserPtr browser, const std::string& url, i
 
 void Recovery::OnCertificateRefused(engine::BrowserPtr browser, const std::string& url,
                                     CertProblem problem) {
+  if (!MayLoad(url)) return;
   RetryLater(browser, url, kCertificateRetry);
   StatusPage page;
   page.reason = StatusReason::CertificateRefused;
@@ -83,8 +86,14 @@ void Recovery::OnCertificateRefused(engine::BrowserPtr browser, const std::strin
   ShowStatus(browser, url, page, kCertificateRetry);
 }
 
+bool Recovery::MayLoad(const std::string& url) {
+  const Config& config = Config::Instance();
+  return JudgeUrl(url, config.GetUrlAllowList(), config.GetUrl()) == UrlVerdict::Allow;
+}
+
 void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,
                              const std::string& why, StatusReason reason, int http_status) {
+  if (!MayLoad(url)) return;
   const milliseconds delay = load_backoff_.Next(clock_());
   LogError("Load of " + url + " failed (" + why + "): trying again in " +
            std::to_string(delay.count()) + " ms");

@@ -68,6 +68,9 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
   static constexpr int kHangGraceMs = 5000;
 
  private:
+  // A retry loads what a page asked for: it passes the same rule as the
+  // page's own navigations (a "javascript:" URL is never run by a retry).
+  static bool MayLoad(const std::string& url);
   void ScheduleRetry(engine::BrowserPtr browser, const std::string& url, const std::string& why,
                      StatusReason reason, int http_status = 0);
   // Loads `url` again after `delay`, unless another retry or load came since.

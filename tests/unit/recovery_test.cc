@@ -1,5 +1,7 @@
 #include "request/recovery.h"
 
+#include "config/config.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -44,6 +46,8 @@ class Recovery : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::Log() = {};
+    Config::Instance();  // the rule for retries reads it; its first read may say something
+    log.TakeError();
     recovery = std::make_shared<vkx::Recovery>([this] { return now; }, [this] { return languages; });
   }
   Clock::time_point now{};
@@ -67,6 +71,12 @@ TEST_F(Recovery, RetriesOnlyWhatTheNetworkOrAGatewayCausedAndStopsOnSuccess) {
   EXPECT_FALSE(vkx::IsRetryableStatus(404));
 
   recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_ABORTED, "cancelled");
+  // What no page may load is never tried again (a retry would run a
+  // javascript: URL's script).
+  recovery->OnLoadError(browser, "javascript:document.title='X'", engine::ERR_FAILED, "failed");
+  recovery->OnLoadError(browser, "ftp://files.test/", engine::ERR_FAILED, "failed");
+  recovery->OnCertificateRefused(browser, "file:///etc/passwd", vkx::CertProblem::Missing);
+  EXPECT_TRUE(fake::Log().delayed.empty());
   recovery->OnLoadError(browser, "http://kiosk.test/", engine::ERR_CONNECTION_REFUSED, "refused");
   recovery->OnLoadEnd(browser, "http://kiosk.test/", 502);
   EXPECT_EQ(log.TakeInfo(), "");
