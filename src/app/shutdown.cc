@@ -78,6 +78,7 @@ void ForceShutdown() {
   vkx::LogInfo("force shutdown...");
   fflush(stdout);
   for (pid_t helper : engine::EngineHelpersOf(getpid(), engine::ReadProcessTable())) kill(helper, SIGKILL);
+  engine::RemoveRuntimeFiles();
   kill(getpid(), SIGKILL);
   exit(1);
 }

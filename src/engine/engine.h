@@ -229,6 +229,10 @@ void SetNetworkProxy(const std::string& proxy, const std::string& ignoreHosts);
 bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Client> client,
                    const std::string& url, const BrowserSettings& settings);
 
+// Removes what the engine keeps on disk for this run alone (its sandbox's
+// sockets and info files); for the forced shutdown, which skips exit handlers.
+void RemoveRuntimeFiles();
+
 bool CurrentlyOnUiThread();
 void PostToUiThread(std::function<void()> task);
 void PostDelayedToUiThread(std::function<void()> task, int delay_ms);

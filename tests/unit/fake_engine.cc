@@ -58,6 +58,7 @@ bool Initialize(const Settings&) { return true; }
 void RunMessageLoop() {}
 void QuitMessageLoop() { ++fake::Log().quit_calls; }
 void Shutdown() {}
+void RemoveRuntimeFiles() {}
 bool IsRunning() { return true; }
 void SetNetworkProxy(const std::string&, const std::string&) {}
 bool CreateBrowser(unsigned long, const Rect&, std::shared_ptr<Client>, const std::string&,

@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/webkit/glib_ptr.h"
+#include "engine/webkit/runtime_dir.h"
 #include "engine/webkit/session_bus.h"
 #include "engine/webkit/webkit_browser.h"
 #include "engine/webkit/webkit_cookies.h"
@@ -117,6 +118,8 @@ bool Initialize(const Settings& settings) {
   state.ui_thread = std::this_thread::get_id();
   // Before anything looks for the session bus: none is started for the kiosk.
   webkit::DisableUnreachableSessionBus();
+  // Before anything asks GLib for the runtime directory.
+  webkit::UsePrivateRuntimeDirectory();
   const webkit::SandboxPlan sandbox = webkit::PrepareRendererSandbox(settings.require_renderer_sandbox);
   if (sandbox == webkit::SandboxPlan::Refuse) return false;
 
@@ -241,6 +244,8 @@ bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Clien
   });
   return true;
 }
+
+void RemoveRuntimeFiles() { webkit::RemovePrivateRuntimeDirectory(); }
 
 bool CurrentlyOnUiThread() { return std::this_thread::get_id() == Engine().ui_thread; }
 
