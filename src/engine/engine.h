@@ -137,6 +137,10 @@ class RequestHandler {
                                   const SslInfo& ssl_info, std::shared_ptr<Callback> callback) = 0;
   // The page's renderer died.
   virtual void OnRenderProcessTerminated(BrowserPtr /*browser*/, TerminationStatus /*status*/) {}
+  // The engine ended the renderer while it was navigating to `url`, before
+  // anything of the new page was shown (called before
+  // OnRenderProcessTerminated).
+  virtual void OnNavigationEndedRenderer(BrowserPtr /*browser*/, const std::string& /*url*/) {}
   // The renderer stopped answering, and answered again.
   virtual void OnRenderProcessUnresponsive(BrowserPtr /*browser*/) {}
   virtual void OnRenderProcessResponsive(BrowserPtr /*browser*/) {}

@@ -21,7 +21,8 @@ bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr browser, const std::strin
   }
   Config& config = Config::Instance();
   const bool reloaded = config.Reload();
-  if (vkx::JudgeUrl(url, config.GetUrlAllowList(), config.GetUrl()) != vkx::UrlVerdict::Allow) {
+  if (renderer_enders_.count(url) != 0 ||
+      vkx::JudgeUrl(url, config.GetUrlAllowList(), config.GetUrl()) != vkx::UrlVerdict::Allow) {
     vkx::LogError("URL not allowed: " + url);
     return true;
   }
@@ -72,6 +73,13 @@ void RequestHandler::OnRenderProcessTerminated(engine::BrowserPtr browser,
                   std::to_string(Config::Instance().GetMemoryLimit()) + " MiB");
   }
   if (recovery_) recovery_->OnRendererTerminated(std::move(browser), status);
+}
+
+void RequestHandler::OnNavigationEndedRenderer(engine::BrowserPtr /*browser*/,
+                                               const std::string& url) {
+  // The configured page stays loadable whatever happened on its way.
+  if (url.empty() || url == Config::Instance().GetUrl()) return;
+  if (renderer_enders_.insert(url).second) vkx::LogError("URL not allowed: " + url);
 }
 
 void RequestHandler::OnRenderProcessUnresponsive(engine::BrowserPtr browser) {

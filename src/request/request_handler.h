@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "engine/engine.h"
@@ -30,6 +31,7 @@ class RequestHandler : public engine::RequestHandler {
                           std::shared_ptr<engine::Callback> callback) override;
   void OnRenderProcessTerminated(engine::BrowserPtr browser,
                                  engine::TerminationStatus status) override;
+  void OnNavigationEndedRenderer(engine::BrowserPtr browser, const std::string& url) override;
   void OnRenderProcessUnresponsive(engine::BrowserPtr browser) override;
   void OnRenderProcessResponsive(engine::BrowserPtr browser) override;
 
@@ -44,6 +46,10 @@ class RequestHandler : public engine::RequestHandler {
   std::function<Clock::time_point()> clock_;
   vkx::RateLimit launches_ = vkx::ExternalLaunchRate();
   std::shared_ptr<vkx::Recovery> recovery_;
+  // Navigations that ended the renderer (the engine ends it for a redirect
+  // to a local file): refused from then on, so that a page cannot loop the
+  // kiosk through renderer restarts.
+  std::set<std::string> renderer_enders_;
 };
 
 using vkx::IsExternalProtocolUrl;

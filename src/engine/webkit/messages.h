@@ -15,4 +15,10 @@ inline constexpr char kConsoleType[] = "(ssu)";
 inline constexpr char kPing[] = "vkx-ping";
 inline constexpr char kPong[] = "vkx-pong";
 
+// Extension to view: a redirect to a URL that is not http(s), cancelled
+// before the engine follows it; parameters of kRedirectType (the URL that
+// redirected, the redirect's target).
+inline constexpr char kRedirectCancelled[] = "vkx-redirect-cancelled";
+inline constexpr char kRedirectType[] = "(ss)";
+
 }  // namespace engine::webkit::messages

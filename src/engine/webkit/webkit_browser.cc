@@ -313,8 +313,12 @@ bool WebKitBrowser::SetPreference(const std::string& name, int value, std::strin
     return true;
   }
   if (name == "profile.default_content_setting_values.clipboard") {
-    WebKitSettings* settings = webkit_web_view_get_settings(view_);
-    webkit_settings_set_javascript_can_access_clipboard(settings, allow);
+    // The web-process extension refuses every write of a page's script.
+    if (allow) {
+      error = "page scripts never write the clipboard in this kiosk";
+      return false;
+    }
+    webkit_settings_set_javascript_can_access_clipboard(webkit_web_view_get_settings(view_), FALSE);
     return true;
   }
   error = "unknown preference";

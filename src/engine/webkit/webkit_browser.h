@@ -121,6 +121,12 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   int reloads_after_cancel_ = 0;
   // The URL of the latest navigation, for the log.
   std::string navigation_url_;
+  // The latest navigation's redirect was cancelled (the extension's
+  // report comes before the load's failure).
+  bool redirect_cancelled_ = false;
+  // The navigation of the main frame's load that started and has shown
+  // nothing yet.
+  std::string provisional_url_;
   SourceId ping_timer_;
   bool ping_pending_ = false;
   bool unresponsive_ = false;

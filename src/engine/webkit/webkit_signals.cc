@@ -2,6 +2,7 @@
 // Each turns the signal into the client's handler call; the view's
 // WebKitBrowser comes as the user data.
 #include <string>
+#include <utility>
 
 #include "engine/webkit/glib_ptr.h"
 #include "engine/webkit/messages.h"
@@ -79,6 +80,13 @@ struct BrowserSignals {
   using Self = WebKitBrowser;
 
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, Self* self) {
+    if (event != WEBKIT_LOAD_STARTED) self->redirect_cancelled_ = false;
+    // The view's URL follows a new load's start only later.
+    if (event == WEBKIT_LOAD_STARTED) {
+      self->provisional_url_ = self->navigation_url_;
+    } else if (event != WEBKIT_LOAD_REDIRECTED) {
+      self->provisional_url_.clear();
+    }
     if (event == WEBKIT_LOAD_COMMITTED && !self->status_.loading) {
       if (auto dialogs = self->HandlerOf(&Client::GetJSDialogHandler)) {
         dialogs->OnResetDialogState(self->shared_from_this());
@@ -153,6 +161,10 @@ struct BrowserSignals {
   static gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error,
                                Self* self) {
     self->load_failed_ = true;
+    self->provisional_url_.clear();
+    // A redirect cancelled as leaving the web: already decided, and the
+    // page stays as it was.
+    if (std::exchange(self->redirect_cancelled_, false)) return TRUE;
     // The status page's own load, stopped by a newer one: nothing to report.
     if (self->status_.loading) {
       self->status_.loading = false;
@@ -253,8 +265,33 @@ struct BrowserSignals {
     return FALSE;
   }
 
-  // Console lines from the web-process extension.
-  static gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, Self* self) {
+  // A redirect of the view's navigation that the extension cancelled: the
+  // target is decided as any navigation (handed to an external handler, or
+  // refused), and the cancelled load leaves the page as it was. An allowed
+  // target is loaded by the view itself. Cancelled redirects of a page's
+  // resources are nothing to report.
+  static void OnRedirectCancelled(WebKitWebView* view, GVariant* parameters, Self* self) {
+    const gchar* from = nullptr;
+    const gchar* target = nullptr;
+    g_variant_get(parameters, "(&s&s)", &from, &target);
+    if (self->navigation_url_ != from) return;
+    self->redirect_cancelled_ = true;
+    auto handler = self->HandlerOf(&Client::GetRequestHandler);
+    if (handler && !handler->OnBeforeBrowse(self->shared_from_this(), target, false, true)) {
+      webkit_web_view_load_uri(view, target);
+    }
+  }
+
+  // Console lines and cancelled redirects from the web-process extension.
+  static gboolean OnUserMessage(WebKitWebView* view, WebKitUserMessage* message, Self* self) {
+    if (g_strcmp0(webkit_user_message_get_name(message), messages::kRedirectCancelled) == 0) {
+      GVariant* parameters = webkit_user_message_get_parameters(message);
+      if (parameters != nullptr &&
+          g_variant_is_of_type(parameters, G_VARIANT_TYPE(messages::kRedirectType))) {
+        OnRedirectCancelled(view, parameters, self);
+      }
+      return TRUE;
+    }
     if (g_strcmp0(webkit_user_message_get_name(message), messages::kConsole) != 0) return FALSE;
     GVariant* parameters = webkit_user_message_get_parameters(message);
     if (parameters == nullptr ||
@@ -299,7 +336,11 @@ struct BrowserSignals {
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
                                      Self* self) {
     self->ping_pending_ = false;
+    const std::string navigating = std::exchange(self->provisional_url_, std::string());
     if (auto handler = self->HandlerOf(&Client::GetRequestHandler)) {
+      if (reason == WEBKIT_WEB_PROCESS_CRASHED && !navigating.empty()) {
+        handler->OnNavigationEndedRenderer(self->shared_from_this(), navigating);
+      }
       handler->OnRenderProcessTerminated(self->shared_from_this(), ToTerminationStatus(reason));
     }
   }

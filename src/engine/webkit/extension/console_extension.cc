@@ -1,5 +1,7 @@
 // Web-process extension: forwards the page's console output to the UI
-// process, which has no console signal of its own, and answers its pings.
+// process, which has no console signal of its own, answers its pings,
+// keeps the page's scripts away from the clipboard and cancels redirects
+// that leave the web.
 //
 // console.log and its siblings are wrapped in every frame as its window
 // object is made, so that each call is reported with the calling script's
@@ -40,6 +42,33 @@ constexpr const char* kInstaller = R"JS((function(send) {
   });
 }))JS";
 
+// Pages never write the clipboard: the clipboard API's writes are refused,
+// execCommand copies and cuts nothing, and no page handler sees a copy or
+// cut event (so none can replace what a person copies). A person's own
+// selection and copy work as ever. Installed in every frame before any of
+// the page's scripts, and fixed in place.
+constexpr const char* kClipboardLock = R"JS((function() {
+  var fix = function(target, name, value) {
+    Object.defineProperty(target, name, {value: value, writable: false, configurable: false});
+  };
+  if (typeof Clipboard !== 'undefined') {
+    var refuse = function() {
+      return Promise.reject(new DOMException('Clipboard writes are blocked', 'NotAllowedError'));
+    };
+    fix(Clipboard.prototype, 'write', refuse);
+    fix(Clipboard.prototype, 'writeText', refuse);
+  }
+  var exec = Document.prototype.execCommand;
+  fix(Document.prototype, 'execCommand', function(command) {
+    var name = String(command).toLowerCase();
+    if (name === 'copy' || name === 'cut') return false;
+    return exec.apply(this, arguments);
+  });
+  ['copy', 'cut'].forEach(function(type) {
+    window.addEventListener(type, function(event) { event.stopImmediatePropagation(); }, true);
+  });
+}))JS";
+
 void Send(WebKitWebPage* page, const char* text, const char* source, guint line) {
   GVariant* parameters =
       g_variant_new(messages::kConsoleType, text ? text : "", source ? source : "", line);
@@ -60,6 +89,8 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   g_autoptr(JSCValue) installer = jsc_context_evaluate(context, kInstaller, -1);
   g_autoptr(JSCValue) result =
       jsc_value_function_call(installer, JSC_TYPE_VALUE, send, G_TYPE_NONE);
+  g_autoptr(JSCValue) lock = jsc_context_evaluate(context, kClipboardLock, -1);
+  g_autoptr(JSCValue) locked = jsc_value_function_call(lock, G_TYPE_NONE);
 }
 
 void OnConsoleMessageSent(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
@@ -71,6 +102,29 @@ void OnConsoleMessageSent(WebKitWebPage* page, WebKitConsoleMessage* message, gp
        webkit_console_message_get_source_id(message), webkit_console_message_get_line(message));
 }
 
+// A redirect may lead only to http(s): the engine would follow one to a
+// local file into a renderer crash, and no other scheme is a page. The
+// UI process hears of each one cancelled and decides what the redirect
+// asked for (an external handler, or a refusal) as for any navigation.
+gboolean OnSendRequest(WebKitWebPage* page, WebKitURIRequest* request,
+                       WebKitURIResponse* redirected_response, gpointer) {
+  if (redirected_response == nullptr) return FALSE;
+  const char* target = webkit_uri_request_get_uri(request);
+  g_autofree char* scheme = target != nullptr ? g_uri_parse_scheme(target) : nullptr;
+  if (scheme != nullptr &&
+      (g_ascii_strcasecmp(scheme, "http") == 0 || g_ascii_strcasecmp(scheme, "https") == 0)) {
+    return FALSE;
+  }
+  const char* from = webkit_uri_response_get_uri(redirected_response);
+  webkit_web_page_send_message_to_view(
+      page,
+      webkit_user_message_new(messages::kRedirectCancelled,
+                              g_variant_new(messages::kRedirectType, from ? from : "",
+                                            target ? target : "")),
+      nullptr, nullptr, nullptr);
+  return TRUE;
+}
+
 // The UI process asks now and then whether this page still answers.
 gboolean OnUserMessage(WebKitWebPage*, WebKitUserMessage* message, gpointer) {
   if (g_strcmp0(webkit_user_message_get_name(message), messages::kPing) != 0) return FALSE;
@@ -80,6 +134,7 @@ gboolean OnUserMessage(WebKitWebPage*, WebKitUserMessage* message, gpointer) {
 
 void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   g_signal_connect(page, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
+  g_signal_connect(page, "send-request", G_CALLBACK(OnSendRequest), nullptr);
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessageSent), nullptr);
   G_GNUC_END_IGNORE_DEPRECATIONS
