@@ -206,6 +206,25 @@ TEST_F(RequestHandlerTest, ExternalUrlGoesToTheDesktopOpenerAsOneArgument) {
   EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1) << failure;
 }
 
+// A navigation that made the engine end the renderer is refused from then
+// on (a page cannot loop the kiosk through restarts); the configured page
+// never is.
+TEST_F(RequestHandlerTest, NavigationThatEndedTheRendererIsRefusedAfterwards) {
+  Configure("url=https://start.test/\n");
+  RequestHandler handler(RootStore());
+  auto browser = std::make_shared<fake::Browser>(1);
+  LogCapture log;
+  handler.OnNavigationEndedRenderer(browser, "https://start.test/");
+  handler.OnNavigationEndedRenderer(browser, "https://x.test/to-file");
+  handler.OnNavigationEndedRenderer(browser, "https://x.test/to-file");
+  EXPECT_EQ(log.TakeError(), "URL not allowed: https://x.test/to-file\n");
+  EXPECT_TRUE(handler.OnBeforeBrowse(browser, "https://x.test/to-file", true, false));
+  EXPECT_EQ(log.TakeError(), "URL not allowed: https://x.test/to-file\n");
+  EXPECT_FALSE(handler.OnBeforeBrowse(browser, "https://x.test/", true, false));
+  EXPECT_FALSE(handler.OnBeforeBrowse(browser, "https://start.test/", false, false));
+  EXPECT_EQ(log.TakeError(), "");
+}
+
 TEST_F(RequestHandlerTest, NavigationInjectsTheConfiguredCookies) {
   const std::string cookies = Dir() + "/cookies.txt";
   std::ofstream(cookies) << ".example.test\tTRUE\t/\tFALSE\t0\tSID\tv\t\n"
