@@ -234,7 +234,8 @@ bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Clien
                    const std::string& url, const BrowserSettings& settings);
 
 // Removes what the engine keeps on disk for this run alone (its sandbox's
-// sockets and info files); for the forced shutdown, which skips exit handlers.
+// sockets and info files) and ends its own session bus, if it runs one; for
+// the forced shutdown, which skips exit handlers.
 void RemoveRuntimeFiles();
 
 bool CurrentlyOnUiThread();

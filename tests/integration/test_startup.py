@@ -1,11 +1,19 @@
-"""Start-up of the kiosk: the configuration dump, and the ways it refuses
-to start (no display, a cache directory it cannot create)."""
+"""Start-up of the kiosk: the configuration dump, the ways it refuses to
+start (no display, a cache directory it cannot create), and the
+environments it starts in."""
 
+import itertools
 import os
+import re
+import shutil
+import signal
+import subprocess
+import time
 import unittest
 
 import vkxtest
 from vkxtest import KioskTestCase, printed_configuration
+from test_sandbox import ns, renderer_of
 
 
 def expected_configuration(url):
@@ -79,3 +87,51 @@ class CachePathTest(KioskTestCase):
 
 if __name__ == "__main__":
     vkxtest.main()
+
+
+class StartEnvironmentTest(KioskTestCase):
+    """Every start reaches the page, its renderer in the sandbox and the log
+    quiet, whatever the depth of the runtime and home directories and
+    whether or not there is a session bus."""
+
+    def session_bus(self):
+        """A working session bus of this test's own: its address."""
+        socket = os.path.join(self.workdir, "bus")
+        daemon = subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
+             f"--address=unix:path={socket}"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(lambda: (daemon.kill(), daemon.wait(10), daemon.stdout.close()))
+        return daemon.stdout.readline().strip()
+
+    def deep(self, name, length):
+        path = os.path.join(self.workdir, name)
+        path += "/" + "d" * (length - len(path) - 1)
+        os.makedirs(path, mode=0o700)
+        return path
+
+    def test_deep_directories_and_every_bus(self):
+        if not shutil.which("dbus-daemon"):
+            self.skipTest("dbus-daemon is not installed")
+        directories = {
+            "runtime 90": {"XDG_RUNTIME_DIR": self.deep("r90", 90)},
+            "runtime 200": {"XDG_RUNTIME_DIR": self.deep("r200", 200)},
+            "no runtime, home 120": {"XDG_RUNTIME_DIR": None, "XDG_CACHE_HOME": None,
+                                     "HOME": self.deep("h120", 120)},
+        }
+        buses = {"no bus": None, "missing socket": "unix:path=/nonexistent/vkx-test-bus",
+                 "session bus": self.session_bus()}
+        url = self.http.page("/", vkxtest.solid_page((40, 120, 200)))
+        for (where, env), (bus, address) in itertools.product(directories.items(), buses.items()):
+            with self.subTest(where=where, bus=bus):
+                kiosk = self.start_kiosk({"url": url}, env=dict(
+                    env, DBUS_SESSION_BUS_ADDRESS=address, NO_AT_BRIDGE=None))
+                kiosk.wait_for_line(r"^Page loaded, status code: 200$", timeout=30)
+                renderer = renderer_of(kiosk)
+                self.assertNotEqual(ns(kiosk.pid, "pid"), ns(renderer.pid, "pid"))
+                time.sleep(0.5)  # the engine's processes warn, if at all, right after the load
+                noisy = [line for line in kiosk.lines("stderr")
+                         if re.search(r"(WARNING|CRITICAL) \*\*|^Renderer sandbox unavailable", line)]
+                self.assertEqual(noisy, [], kiosk.describe())
+                kiosk.signal(signal.SIGTERM)
+                kiosk.wait_exit(10)

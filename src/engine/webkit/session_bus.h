@@ -3,7 +3,8 @@
 // that outlives the kiosk; and a sandboxed engine aborts the whole process
 // when the address it is given names a socket that is not there.
 //
-// No WebKit here: plain decisions on the environment, testable on their own.
+// No WebKit here: decisions on the environment and plain process handling,
+// testable on their own.
 #pragma once
 
 #include <optional>
@@ -18,7 +19,20 @@ namespace engine::webkit {
 // connection is tried and nothing is started.
 std::optional<std::string> SessionBusAddressOverride(const char* address, const char* runtime_dir);
 
-// Applies that to the environment.
-void DisableUnreachableSessionBus();
+// Without a reachable session bus, the kiosk runs one of its own: a
+// dbus-daemon listening in `directory` (its private runtime directory),
+// with no service to start and no log, ended with the kiosk (also when the
+// kiosk is killed). The engine's sandboxed processes then talk to a bus
+// that answers, instead of printing warnings about one that is not there.
+// Its address, or "" when it cannot be started (no dbus-daemon installed,
+// or no answer within two seconds).
+std::string StartPrivateSessionBus(const std::string& directory);
+void StopPrivateSessionBus();
+
+// Applies SessionBusAddressOverride to the environment: a private bus in
+// `directory` (unless empty) or "disabled:". Without the user's bus there is
+// no accessibility bus either, and neither the toolkit nor the renderer is
+// left to look for one.
+void UseReachableSessionBus(const std::string& directory);
 
 }  // namespace engine::webkit

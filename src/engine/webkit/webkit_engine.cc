@@ -116,10 +116,10 @@ bool Initialize(const Settings& settings) {
   EngineState& state = Engine();
   if (state.running) return false;
   state.ui_thread = std::this_thread::get_id();
-  // Before anything looks for the session bus: none is started for the kiosk.
-  webkit::DisableUnreachableSessionBus();
-  // Before anything asks GLib for the runtime directory.
-  webkit::UsePrivateRuntimeDirectory();
+  // Before anything asks GLib for the runtime directory or looks for the
+  // session bus: no bus is autolaunched for the kiosk, and without the
+  // user's it has its own.
+  webkit::UseReachableSessionBus(webkit::UsePrivateRuntimeDirectory());
   const webkit::SandboxPlan sandbox = webkit::PrepareRendererSandbox(settings.require_renderer_sandbox);
   if (sandbox == webkit::SandboxPlan::Refuse) return false;
 
@@ -245,7 +245,10 @@ bool CreateBrowser(unsigned long parent, const Rect& rect, std::shared_ptr<Clien
   return true;
 }
 
-void RemoveRuntimeFiles() { webkit::RemovePrivateRuntimeDirectory(); }
+void RemoveRuntimeFiles() {
+  webkit::StopPrivateSessionBus();
+  webkit::RemovePrivateRuntimeDirectory();
+}
 
 bool CurrentlyOnUiThread() { return std::this_thread::get_id() == Engine().ui_thread; }
 

@@ -308,7 +308,8 @@ def wait_orphans(pids, timeout=5.0):
 def clean_environment(display, home, extra=None):
     """The environment for a program under test: the caller's, less what
     would reach outside the test (display, session bus, proxies, the user's
-    files), with display and a private home."""
+    files), with display and a private home. A variable of extra that is
+    None is left out."""
     env = {k: v for k, v in os.environ.items()
            if not (k.startswith("VKX_") or k in (
                "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS",
@@ -328,7 +329,11 @@ def clean_environment(display, home, extra=None):
     })
     if display is not None:
         env["DISPLAY"] = display
-    env.update(extra or {})
+    for name, value in (extra or {}).items():
+        if value is None:
+            env.pop(name, None)
+        else:
+            env[name] = value
     return env
 
 
