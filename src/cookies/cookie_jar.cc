@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <ctime>
 #include <memory>
 
@@ -183,8 +184,25 @@ void CookieJar::Done() {
   }
 }
 
+namespace {
+
+// The temporary name of a file whose own name leaves no room for the
+// suffix within a file name's 255 bytes.
+constexpr const char* kShortTempPrefix = ".vkx-replace.";
+
+// mkstemp's template beside path: its name and ".XXXXXX", or a short name
+// in the same folder when that would be too long.
+std::string TempTemplate(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t name_length = path.size() - (slash == std::string::npos ? 0 : slash + 1);
+  if (name_length + 7 <= NAME_MAX) return path + ".XXXXXX";
+  return path.substr(0, slash == std::string::npos ? 0 : slash + 1) + kShortTempPrefix + "XXXXXX";
+}
+
+}  // namespace
+
 bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
-  std::string temp = path + ".XXXXXX";
+  std::string temp = TempTemplate(path);
   // mkstemp makes the file owner-only: the cookies are session secrets.
   const int fd = mkstemp(temp.data());
   if (fd < 0) return false;
@@ -206,7 +224,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
 void RemoveStaleTempFiles(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  const std::string template_name = TempTemplate(path).substr(slash + 1);
+  const std::string prefix = template_name.substr(0, template_name.size() - 6);
   DIR* folder = opendir(dir.c_str());
   if (folder == nullptr) return;
   const time_t now = time(nullptr);

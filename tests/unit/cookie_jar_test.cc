@@ -98,6 +98,21 @@ TEST_F(CookieFileTest, CompletedSaveRemovesTempFilesThatKilledSavesLeft) {
                                             "vkx.conf"}));
 }
 
+// A file whose name leaves no room for the temporary suffix is still
+// replaced, through a short temporary name, and its stale temporaries go.
+TEST_F(CookieFileTest, FileWithTheLongestNameIsReplacedToo) {
+  const std::string path = dir_.path() + "/" + std::string(250, 'c');
+  const std::string stale = dir_.path() + "/.vkx-replace.AbC123";
+  WriteFile(stale, "partial");
+  const struct timespec old[2] = {{time(nullptr) - 120, 0}, {time(nullptr) - 120, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, stale.c_str(), old, 0), 0);
+  ASSERT_TRUE(vkx::ReplaceFileAtomically(path, "one\n"));
+  ASSERT_TRUE(vkx::ReplaceFileAtomically(path, "two\n"));
+  vkx::RemoveStaleTempFiles(path);
+  EXPECT_EQ(ReadFile(path), "two\n");
+  EXPECT_EQ(dir_.Files(), (std::set<std::string>{std::string(250, 'c')}));
+}
+
 TEST_F(CookieFileTest, SaveOfOnlyFilteredCookiesCompletes) {
   ConfigureSaving("a,b");
   fake::Cookies()->cookies = {MakeCookie("h", "/", false, 0, "a", "1"),
