@@ -53,6 +53,27 @@ class ManualPageTest(unittest.TestCase):
             self.assertIn("SEE ALSO", run.stdout)
 
 
+class MarkdownLinkTest(unittest.TestCase):
+    def test_relative_links_name_tracked_files(self):
+        root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+        listed = subprocess.run(["git", "-C", root, "ls-files"], capture_output=True, text=True,
+                                timeout=30)
+        if listed.returncode != 0:
+            self.skipTest("not a git checkout")
+        tracked = set(listed.stdout.split())
+        for document in (f for f in tracked if f.endswith(".md")):
+            with open(os.path.join(root, document), encoding="utf-8") as text:
+                targets = re.findall(r"\]\(([^)\s]+)\)", text.read())
+            for target in targets:
+                if re.match(r"^[a-z]+:|^#", target):
+                    continue
+                path = os.path.normpath(os.path.join(os.path.dirname(document),
+                                                     target.split("#")[0]))
+                with self.subTest(document=document, link=target):
+                    self.assertTrue(path in tracked or any(t.startswith(path + "/")
+                                                           for t in tracked), path)
+
+
 class InstallTreeTest(KioskTestCase):
     """Installed under another prefix and staged with DESTDIR, the program
     still finds its extension: the page's console output is logged."""
