@@ -169,7 +169,7 @@ bool IsFiltered(const std::string& name, const std::vector<std::string>& filter)
 
 CookieFit FitCookieToHost(const std::string& domain, const std::string& host) {
   if (domain == host) return CookieFit::HostOnly;
-  if (!domain.empty() && domain[0] == '.' && host.find(domain.substr(1)) != std::string::npos) {
+  if (!domain.empty() && domain[0] == '.' && engine::CookieDomainMatches(host, domain)) {
     return CookieFit::Domain;
   }
   return CookieFit::Mismatch;

@@ -41,8 +41,8 @@ bool IsFiltered(const std::string& name, const std::vector<std::string>& filter)
 
 enum class CookieFit { HostOnly, Domain, Mismatch };
 // Whether a cookie from the file belongs to `host`: its domain equals the
-// host (set as host-only), or it is a domain cookie whose domain, without
-// the dot, the host contains.
+// host (set as host-only), or it is a domain cookie whose domain the host is
+// or lies below (engine::CookieDomainMatches, as the engine takes it).
 CookieFit FitCookieToHost(const std::string& domain, const std::string& host);
 
 }  // namespace vkx

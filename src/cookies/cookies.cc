@@ -51,14 +51,15 @@ void InjectCookiesFromFile(const std::string& url, const std::string& cookieFile
     }
     // Each cookie's trace leaves in one write: a navigation may set many.
     vkx::LogError(InjectionTrace(host, cookie));
-    const bool set = manager && manager->SetCookie(url, cookie, std::make_shared<SetCookieCallback>());
+    const bool set =
+        manager && manager->SetCookie(url, cookie, std::make_shared<SetCookieCallback>(stored));
     vkx::LogError(set ? "SetCookie return true " : "Failed to inject cookie.");
-    if (set) jar.NoteInjected(stored);
   }
 }
 
 void SetCookieCallback::OnComplete(bool success) {
   vkx::LogError(std::string("SetCookieCallback::OnComplete success: ") + (success ? "1" : "0"));
+  if (success) vkx::CookieJar::Instance().NoteInjected(from_file_);
 }
 
 SaveCookieVisitor::SaveCookieVisitor(Completion completion, Failure failure)

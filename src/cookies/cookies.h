@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
@@ -15,10 +16,15 @@
 void InjectCookiesFromFile(const std::string& url, const std::string& cookieFile,
                            const std::string& cookieFilter);
 
-// Reports whether one injected cookie was stored.
+// Reports whether one injected cookie was stored; a stored one counts as
+// injected from then on (its line's fate is then the store's).
 class SetCookieCallback : public engine::SetCookieCallback {
  public:
+  explicit SetCookieCallback(engine::Cookie from_file) : from_file_(std::move(from_file)) {}
   void OnComplete(bool success) override;
+
+ private:
+  engine::Cookie from_file_;
 };
 
 // Gathers the store's cookies for one save. `completion` runs once with

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace engine {
@@ -111,6 +112,18 @@ struct Cookie {
   bool has_expires = false;
   int64_t expires = 0;
 };
+
+// Whether a cookie of `domain` (with or without its leading dot) belongs to
+// `host`: the same name, or a name below it (a suffix that starts after a
+// dot), as the engine decides what it sends where. Bytes are compared as
+// they are: callers that ignore case lower both first.
+inline bool CookieDomainMatches(std::string_view host, std::string_view domain) {
+  if (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
+  if (domain.empty()) return false;
+  if (host == domain) return true;
+  return host.size() > domain.size() && host.ends_with(domain) &&
+         host[host.size() - domain.size() - 1] == '.';
+}
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kEpochDeltaSeconds = 11644473600LL;

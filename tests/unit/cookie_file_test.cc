@@ -259,7 +259,9 @@ TEST(CookieDomain, FitToHost) {
       {".example.test", "www.example.test", CookieFit::Domain},
       {".example.test", "example.test", CookieFit::Domain},
       {".example.test", "a.b.example.test", CookieFit::Domain},
-      {".example.test", "example.test.other", CookieFit::Domain},  // contained anywhere
+      {".example.test", "example.test.other", CookieFit::Mismatch},  // a suffix only
+      {".example.test", "myexample.test", CookieFit::Mismatch},      // on a dot boundary
+      {".", "www.example.test", CookieFit::Mismatch},
       {".www.example.test", "www.example.test", CookieFit::Domain},
       {"example.test", "www.example.test", CookieFit::Mismatch},  // no dot: host only
       {".example.test", "www.example.org", CookieFit::Mismatch},

@@ -68,6 +68,7 @@ TEST_F(CookieFileTest, CookiesTheSiteDeletedAreGoneAndAnEmptyStoreCompletes) {
   ConfigureSaving("token");
   WriteFile(cookie_path_, std::string(kOldFile) + "www.example.test\tFALSE\t/\tFALSE\t0\tSID\tx\t\n");
   InjectCookiesFromFile("https://www.example.test/", cookie_path_, "token");
+  StoreTakesInjected();
   // The site deleted SID: the store is empty.
   log_.TakeError();
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
@@ -79,6 +80,7 @@ TEST_F(CookieFileTest, CookiesTheSiteDeletedAreGoneAndAnEmptyStoreCompletes) {
   // the file's lines stand again.
   WriteFile(cookie_path_, std::string(kOldFile) + "www.example.test\tFALSE\t/\tFALSE\t0\tSID\tx\t\n");
   InjectCookiesFromFile("https://www.example.test/", cookie_path_, "token");
+  StoreTakesInjected();
   fake::Cookies()->generation = 1;
   vkx::SaveCookies(std::make_shared<fake::Browser>(1));
   EXPECT_EQ(ReadFile(cookie_path_), std::string(kOldFile) + "www.example.test\tFALSE\t/\tFALSE\t0\tSID\tx\t\n");
@@ -100,6 +102,20 @@ TEST_F(CookieFileTest, CompletedSaveRemovesTempFilesThatKilledSavesLeft) {
 
 // A file whose name leaves no room for the temporary suffix is still
 // replaced, through a short temporary name, and its stale temporaries go.
+// A line whose cookie never reached the store stays: one for another site
+// whose name merely contains the domain, and one the store refused.
+TEST_F(CookieFileTest, LinesTheStoreNeverTookStay) {
+  ConfigureSaving("");
+  const std::string lines = ".example.test\tTRUE\t/\tFALSE\t0\tsite\tx\n"
+                            "myexample.test\tFALSE\t/\tFALSE\t0\trefused\ty\n";
+  WriteFile(cookie_path_, lines);
+  InjectCookiesFromFile("https://myexample.test/", cookie_path_, "");
+  ASSERT_EQ(fake::Cookies()->set_calls.size(), 1u);
+  fake::Cookies()->set_calls[0].callback->OnComplete(false);
+  vkx::SaveCookies(std::make_shared<fake::Browser>(1));
+  EXPECT_TRUE(vkx::SameLines(ReadFile(cookie_path_), lines)) << ReadFile(cookie_path_);
+}
+
 TEST_F(CookieFileTest, FileWithTheLongestNameIsReplacedToo) {
   const std::string path = dir_.path() + "/" + std::string(250, 'c');
   const std::string stale = dir_.path() + "/.vkx-replace.AbC123";

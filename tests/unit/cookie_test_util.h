@@ -95,6 +95,11 @@ class CookieFileTest : public ::testing::Test {
     return fake::Cookies();
   }
 
+  // The store answers every injection so far: taken.
+  static void StoreTakesInjected() {
+    for (const auto& call : fake::Cookies()->set_calls) call.callback->OnComplete(true);
+  }
+
   TempDir dir_{"vkx-cookie-test"};
   std::string cookie_path_ = dir_.path() + "/cookies.txt";
   std::string config_path_ = dir_.path() + "/vkx.conf";

@@ -113,13 +113,6 @@ std::string DefaultPath(GUri* uri) {
   return path.substr(0, slash);
 }
 
-bool DomainMatches(const std::string& host, const std::string& domain) {
-  if (host == domain) return true;
-  return host.size() > domain.size() &&
-         host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
-         host[host.size() - domain.size() - 1] == '.';
-}
-
 Cookie FromSoup(SoupCookie* soup) {
   Cookie cookie;
   cookie.name = soup_cookie_get_name(soup);
@@ -154,7 +147,7 @@ class CookieStore : public CookieManager {
     std::string domain = host;  // host-only
     if (!cookie.domain.empty()) {
       const std::string bare = Lower(cookie.domain[0] == '.' ? cookie.domain.substr(1) : cookie.domain);
-      if (bare.empty() || !DomainMatches(host, bare)) {
+      if (!CookieDomainMatches(host, bare)) {
         // Refused as a browser refuses a cookie for another site.
         g_idle_add_full(G_PRIORITY_DEFAULT, [](gpointer data) -> gboolean {
           if (auto& cb = CallbackBox::From(data)) cb->OnComplete(false);
