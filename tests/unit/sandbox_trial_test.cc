@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "engine/webkit/runtime_dir.h"
 #include "engine/webkit/session_bus.h"
 
 namespace {
@@ -62,6 +63,41 @@ TEST(SandboxTrial, SessionBusThatIsNotThereIsDisabled) {
   // One entry that may work, or cannot be checked, keeps the address.
   EXPECT_EQ(SessionBusAddressOverride("unix:path=/nonexistent;unix:abstract=/tmp/x", nullptr),
             std::nullopt);
+}
+
+// The engine's runtime directory: below the given one only when that is
+// short enough for the engine's socket paths.
+TEST(SandboxTrial, RuntimeDirectoryIsShortOrInTmp) {
+  char made[] = "/tmp/vkx-rt-XXXXXX";
+  ASSERT_NE(mkdtemp(made), nullptr);
+  const std::string deep = std::string(made) + "/" + std::string(80, 'd');
+  ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+  EXPECT_EQ(RuntimeDirectoryBase(made), made);
+  for (const char* unusable : {static_cast<const char*>(nullptr), "", "relative", deep.c_str(),
+                               "/nonexistent/vkx"}) {
+    EXPECT_EQ(RuntimeDirectoryBase(unusable), "/tmp") << (unusable ? unusable : "unset");
+  }
+  // Without a directory of its own, a deep default is a reason to go without the sandbox.
+  EXPECT_EQ(RuntimeDirectoryProblem("", made), "");
+  EXPECT_EQ(RuntimeDirectoryProblem(made, deep), "");
+  EXPECT_NE(RuntimeDirectoryProblem("", deep).find(deep + " is too long"), std::string::npos);
+  rmdir(deep.c_str());
+  rmdir(made);
+}
+
+// The kiosk's own session bus answers at its socket, and ends with it.
+TEST(SandboxTrial, PrivateSessionBusStartsAndStops) {
+  if (std::system("command -v dbus-daemon >/dev/null") != 0) GTEST_SKIP() << "no dbus-daemon";
+  char made[] = "/tmp/vkx-bus-XXXXXX";
+  ASSERT_NE(mkdtemp(made), nullptr);
+  const std::string address = StartPrivateSessionBus(made);
+  EXPECT_EQ(address.rfind("unix:path=" + std::string(made) + "/bus", 0), 0u) << address;
+  struct stat info {};
+  EXPECT_EQ(stat((std::string(made) + "/bus").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(StartPrivateSessionBus(made), "");  // one at a time
+  StopPrivateSessionBus();
+  std::system((std::string("rm -rf ") + made).c_str());
 }
 
 }  // namespace

@@ -89,6 +89,12 @@ std::string UsePrivateRuntimeDirectory() {
   return PrivateDirectory();
 }
 
+std::string RuntimeDirectoryProblem(const std::string& private_dir, const std::string& engine_dir) {
+  if (!private_dir.empty() || engine_dir.size() <= kLongestBase) return {};
+  return "no runtime directory of its own could be made, and " + engine_dir +
+         " is too long a path for the engine's sockets";
+}
+
 void RemovePrivateRuntimeDirectory() {
   if (PrivateDirectory().empty()) return;
   // Depth first, without following links out of it.

@@ -26,6 +26,12 @@ std::string RuntimeDirectoryBase(const char* runtime_dir);
 // could not be made (the engine's default then).
 std::string UsePrivateRuntimeDirectory();
 
+// Why the engine's sandbox cannot use its runtime directory: when no
+// private one could be made (`private_dir` empty) and the engine's default
+// (`engine_dir`) is too deep for its socket paths, the reason (one line);
+// "" otherwise.
+std::string RuntimeDirectoryProblem(const std::string& private_dir, const std::string& engine_dir);
+
 // Removes the directory and everything in it. Safe to call more than once,
 // and from the forced shutdown.
 void RemovePrivateRuntimeDirectory();

@@ -119,8 +119,11 @@ bool Initialize(const Settings& settings) {
   // Before anything asks GLib for the runtime directory or looks for the
   // session bus: no bus is autolaunched for the kiosk, and without the
   // user's it has its own.
-  webkit::UseReachableSessionBus(webkit::UsePrivateRuntimeDirectory());
-  const webkit::SandboxPlan sandbox = webkit::PrepareRendererSandbox(settings.require_renderer_sandbox);
+  const std::string runtime_dir = webkit::UsePrivateRuntimeDirectory();
+  webkit::UseReachableSessionBus(runtime_dir);
+  const webkit::SandboxPlan sandbox = webkit::PrepareRendererSandbox(
+      settings.require_renderer_sandbox,
+      webkit::RuntimeDirectoryProblem(runtime_dir, g_get_user_runtime_dir()));
   if (sandbox == webkit::SandboxPlan::Refuse) return false;
 
   g_autoptr(WebKitWebsiteDataManager) manager = nullptr;

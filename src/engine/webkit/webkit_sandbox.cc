@@ -37,10 +37,11 @@ void UsePrivateCacheDirectory() {
 
 }  // namespace
 
-SandboxPlan PrepareRendererSandbox(bool required) {
+SandboxPlan PrepareRendererSandbox(bool required, const std::string& known_problem) {
   // WebKit aborts the whole process when a web process cannot be started in
   // the sandbox, so it is only turned on once a trial has shown it works.
-  const std::string reason = RendererSandboxUnavailableReason();
+  const std::string reason =
+      known_problem.empty() ? RendererSandboxUnavailableReason() : known_problem;
   if (!reason.empty()) {
     vkx::LogError("Renderer sandbox unavailable: " + reason);
     return required ? SandboxPlan::Refuse : SandboxPlan::Skip;

@@ -13,10 +13,11 @@ enum class SandboxPlan {
   Refuse,  // it cannot and is required: the engine must not start
 };
 
-// Before any engine object exists: a trial run decides, and when the
-// sandbox cannot start, one line on standard error says why. With Use, the
-// engine's cache directory is made a private one first (see the .cc).
-SandboxPlan PrepareRendererSandbox(bool required);
+// Before any engine object exists: `known_problem` (a reason found before,
+// or "") or else a trial run decides, and when the sandbox cannot start,
+// one line on standard error says why. With Use, the engine's cache
+// directory is made a private one first (see the .cc).
+SandboxPlan PrepareRendererSandbox(bool required, const std::string& known_problem = "");
 
 // Turns the sandbox on for the context's web processes, with the
 // web-process extension directory (when not empty) readable inside.
