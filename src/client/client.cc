@@ -1,6 +1,7 @@
 #include "client/client.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "client/client_util.h"
 #include "client/launch_file.h"
@@ -9,6 +10,7 @@
 #include "config/environment.h"
 #include "log/check.h"
 #include "log/log.h"
+#include "request/allow_list.h"
 #include "request/lockdown.h"
 #include "request/request_handler.h"
 
@@ -40,7 +42,6 @@ Client::Client(ClientManager& manager, ClientHooks hooks)
       kbd_handler_(std::make_shared<KbdHandler>(hooks_.endSession)),
       recovery_(std::make_shared<Recovery>(
           Recovery::Clock::now, [] { return Config::Instance().GetAcceptLanguageList(); })) {
-  BuildLoginScript();
   request_handler_ = std::make_shared<::RequestHandler>();
   request_handler_->SetRecovery(recovery_);
 }
@@ -50,7 +51,9 @@ std::shared_ptr<engine::ContextMenuHandler> Client::GetContextMenuHandler() {
 }
 
 std::shared_ptr<engine::DisplayHandler> Client::GetDisplayHandler() {
-  return std::make_shared<DisplayHandler>(hooks_);
+  return std::make_shared<DisplayHandler>(hooks_, [client = weak_from_this()](const std::string& page) {
+    if (auto self = client.lock()) self->sign_in_guard_.Submitted(page, SignInGuard::Clock::now());
+  });
 }
 
 std::shared_ptr<engine::KeyboardHandler> Client::GetKeyboardHandler() { return kbd_handler_; }
@@ -81,7 +84,7 @@ void Client::OnLoadEnd(engine::BrowserPtr browser, const engine::Frame& frame,
   VKX_CHECK(engine::CurrentlyOnUiThread());
   LogInfo("Page loaded, status code: " + std::to_string(http_status_code));
   LogInfo("URL: " + frame.url);
-  if (!login_script_.empty() && http_status_code == 200) InjectLoginScript(browser);
+  if (http_status_code == 200) InjectLoginScript(browser);
   if (frame.is_main) recovery_->OnLoadEnd(browser, frame.url, http_status_code);
   if (frame.is_main && hooks_.pageLoaded) hooks_.pageLoaded(frame.url);
 }
@@ -149,14 +152,32 @@ void Client::LaunchTarget(const std::string& url, bool maximized) {
   }
 }
 
-void Client::BuildLoginScript() {
-  const Config& config = Config::Instance();
-  login_script_ = LoginScriptFor(config.GetUsername(), config.GetPassword());
-}
-
 void Client::InjectLoginScript(engine::BrowserPtr browser) {
-  if (!browser) return;
-  browser->ExecuteJavaScript(login_script_, browser->GetMainFrameURL(), 0);
+  const Config& config = Config::Instance();
+  if (!browser || (config.GetUsername().empty() && config.GetPassword().empty())) return;
+  const std::string url = browser->GetMainFrameURL();
+  const std::string hosts = config.GetLoginHosts();
+  if (!hosts.empty() && !UrlAllowed(url, ParseAllowList(hosts))) return;
+  LoginForm form{config.GetLoginUserField(), config.GetLoginPasswordField(),
+                 config.GetLoginSubmit()};
+  // Changed sign-in settings may submit again.
+  const std::string settings =
+      form.user_field + '\n' + form.password_field + '\n' + form.submit + '\n' + hosts;
+  if (settings != login_settings_) {
+    login_settings_ = settings;
+    sign_in_guard_.Reset();
+    sign_in_stopped_ = false;
+  }
+  if (!form.submit.empty() && !sign_in_guard_.MaySubmit(url, SignInGuard::Clock::now())) {
+    if (!std::exchange(sign_in_stopped_, true)) {
+      LogError("Sign-in stopped: " + url.substr(0, url.find_first_of("?#")) +
+               " came back after 3 submissions within five minutes; it is filled but not "
+               "submitted until the configuration changes or the kiosk starts again");
+    }
+    form.submit.clear();
+  }
+  browser->ExecuteJavaScript(LoginScriptFor(config.GetUsername(), config.GetPassword(), form), url,
+                             0);
 }
 
 }  // namespace vkx

@@ -7,6 +7,7 @@
 
 #include "client/client_manager.h"
 #include "client/handlers.h"
+#include "client/login_script.h"
 #include "engine/engine.h"
 #include "request/recovery.h"
 
@@ -28,7 +29,6 @@ class Client : public engine::Client,
 
   // Null until the engine reports the browser created; kept after it closed.
   engine::BrowserPtr GetBrowser() const { return browser_; }
-  const std::string& LoginScript() const { return login_script_; }
 
   std::shared_ptr<engine::ContextMenuHandler> GetContextMenuHandler() override;
   std::shared_ptr<engine::DisplayHandler> GetDisplayHandler() override;
@@ -53,12 +53,15 @@ class Client : public engine::Client,
  private:
   void ApplyPreferences(engine::BrowserPtr browser);
   void LaunchTarget(const std::string& url, bool maximized);
-  void BuildLoginScript();
   void InjectLoginScript(engine::BrowserPtr browser);
 
   ClientManager& manager_;
   const ClientHooks hooks_;
-  std::string login_script_;
+  // The sign-in settings the guard counted under, and whether it has
+  // said that it stopped.
+  std::string login_settings_;
+  SignInGuard sign_in_guard_;
+  bool sign_in_stopped_ = false;
   std::shared_ptr<CtxMenuHandler> ctx_menu_handler_;
   std::shared_ptr<KbdHandler> kbd_handler_;
   std::shared_ptr<JsDialogHandler> dialog_handler_ = std::make_shared<JsDialogHandler>();

@@ -1,6 +1,7 @@
 #include "client/handlers.h"
 
 #include "client/key_policy.h"
+#include "client/login_script.h"
 #include "config/config.h"
 #include "log/log.h"
 
@@ -39,6 +40,7 @@ bool DisplayHandler::OnConsoleMessage(engine::BrowserPtr /*browser*/, engine::Lo
                                       const std::string& message, const std::string& source,
                                       int line) {
   LogInfo(">> " + message + " (Source: " + source + ", Line: " + std::to_string(line) + ")");
+  if (message == kSignInSubmittedLine && sign_in_submitted_) sign_in_submitted_(source);
   return false;
 }
 

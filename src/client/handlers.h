@@ -37,7 +37,11 @@ class KbdHandler : public engine::KeyboardHandler {
 
 class DisplayHandler : public engine::DisplayHandler {
  public:
-  explicit DisplayHandler(ClientHooks hooks) : hooks_(std::move(hooks)) {}
+  // `signInSubmitted` hears of each submission of the sign-in script, with
+  // the page's URL.
+  explicit DisplayHandler(ClientHooks hooks,
+                          std::function<void(const std::string& page)> signInSubmitted = {})
+      : hooks_(std::move(hooks)), sign_in_submitted_(std::move(signInSubmitted)) {}
   void OnTitleChange(engine::BrowserPtr browser, const std::string& title) override;
   void OnFullscreenModeChange(engine::BrowserPtr browser, bool fullscreen) override;
   bool OnConsoleMessage(engine::BrowserPtr browser, engine::LogSeverity level,
@@ -47,6 +51,7 @@ class DisplayHandler : public engine::DisplayHandler {
 
  private:
   ClientHooks hooks_;
+  std::function<void(const std::string& page)> sign_in_submitted_;
 };
 
 // Shows a page's script dialogs until the page opens too many of them in a

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 namespace vkx {
 
@@ -11,6 +12,7 @@ constexpr const char* kOpening = "\n\t\tif (!window.hasExecuted) {\n\t\t";
 
 // A plain <input> has no "value" of its own, only its prototype's; a
 // framework-managed one (React) has its own setter, which must be bypassed.
+// A selector that is not valid CSS finds nothing.
 constexpr const char* kBody =
     "\n"
     "\t\t\tfunction setNativeValue(element, value) {\n"
@@ -27,28 +29,39 @@ constexpr const char* kBody =
     "\t\t\t\telement.dispatchEvent(new Event('input', { bubbles: true }));\n"
     "\t\t\t}\n"
     "\n"
+    "\t\t\tfunction brellikFind(selector) {\n"
+    "\t\t\t\ttry { return selector != '' ? document.querySelector(selector) : null; }\n"
+    "\t\t\t\tcatch (e) { return null; }\n"
+    "\t\t\t}\n"
+    "\n"
+    "\t\t\tfunction brellikFill(value, selector, line) {\n"
+    "\t\t\t\tif (value == '') return null;\n"
+    "\t\t\t\tvar el = brellikFind(selector);\n"
+    "\t\t\t\tif (el && (el.value == '')) {\n"
+    "\t\t\t\t\tel.setAttribute('autocomplete', 'off');\n"
+    "\t\t\t\t\tel.focus();\n"
+    "\n"
+    "\t\t\t\t\tsetNativeValue(el, value);\n"
+    "\t\t\t\t\tconsole.log(line);\n"
+    "\t\t\t\t}\n"
+    "\t\t\t\treturn el;\n"
+    "\t\t\t}\n"
+    "\n"
+    "\t\t\tvar brellikSubmitted = false;\n"
     "\t\t\tsetInterval(function() {\n"
     "\t\t\t\tif (document.readyState === \"complete\" || document.readyState === \"interactive\") {\n"
+    "\t\t\t\t\tvar user = brellikFill(brellikUser, brellikUserField,\n"
+    "\t\t\t\t\t\t'username-field value set by Vkxbrowser');\n"
+    "\t\t\t\t\tvar pass = brellikFill(brellikPasswd, brellikPasswordField,\n"
+    "\t\t\t\t\t\t'login-user-password value set by Vkxbrowser');\n"
     "\n"
-    "\t\t\t\t\tif (brellikUser != '') {\n"
-    "\t\t\t\t\t\tvar el = document.getElementById('username-field');\n"
-    "\t\t\t\t\t\tif (el && (el.value == '')) {\n"
-    "\t\t\t\t\t\t\tel.setAttribute('autocomplete', 'off');\n"
-    "\t\t\t\t\t\t\tel.focus();\n"
-    "\n"
-    "\t\t\t\t\t\t\tsetNativeValue(el, brellikUser);\n"
-    "\t\t\t\t\t\t\tconsole.log('username-field value set by Vkxbrowser');\n"
-    "\t\t\t\t\t\t}\n"
-    "\t\t\t\t\t}\n"
-    "\n"
-    "\t\t\t\t\tif (brellikPasswd != '') {\n"
-    "\t\t\t\t\t\tvar el = document.getElementById('login-user-password');\n"
-    "\t\t\t\t\t\tif (el && (el.value == '')) {\n"
-    "\t\t\t\t\t\t\tel.setAttribute('autocomplete', 'off');\n"
-    "\t\t\t\t\t\t\tel.focus();\n"
-    "\n"
-    "\t\t\t\t\t\t\tsetNativeValue(el, brellikPasswd);\n"
-    "\t\t\t\t\t\t\tconsole.log('login-user-password value set by Vkxbrowser');\n"
+    "\t\t\t\t\tif (brellikSubmit != '' && !brellikSubmitted && (user || pass) &&\n"
+    "\t\t\t\t\t\t\t(!user || user.value != '') && (!pass || pass.value != '')) {\n"
+    "\t\t\t\t\t\tvar button = brellikFind(brellikSubmit);\n"
+    "\t\t\t\t\t\tif (button) {\n"
+    "\t\t\t\t\t\t\tbrellikSubmitted = true;\n"
+    "\t\t\t\t\t\t\tconsole.log(brellikSubmittedLine);\n"
+    "\t\t\t\t\t\t\tbutton.click();\n"
     "\t\t\t\t\t\t}\n"
     "\t\t\t\t\t}\n"
     "\t\t\t\t}\n"
@@ -90,16 +103,41 @@ std::string JsStringBody(const std::string& value) {
   return out;
 }
 
-std::string LoginScriptFor(const std::string& user, const std::string& password) {
+std::string LoginScriptFor(const std::string& user, const std::string& password,
+                           const LoginForm& form) {
   if (user.empty() && password.empty()) return {};
   std::ostringstream constants;
-  constants << "const brellikUser = \"" << JsStringBody(user) << "\";" << '\n';
-  constants << "const brellikPasswd = \"" << JsStringBody(password) << "\";" << '\n';
+  const std::pair<const char*, const std::string&> values[] = {
+      {"brellikUser", user},
+      {"brellikPasswd", password},
+      {"brellikUserField", form.user_field},
+      {"brellikPasswordField", form.password_field},
+      {"brellikSubmit", form.submit},
+  };
+  for (const auto& [name, value] : values) {
+    constants << "const " << name << " = \"" << JsStringBody(value) << "\";" << '\n';
+  }
+  constants << "const brellikSubmittedLine = \"" << kSignInSubmittedLine << "\";" << '\n';
   std::string script = kOpening;
   script += constants.str();
   script += kBody;
   script += kClosing;
   return script;
+}
+
+std::deque<SignInGuard::Clock::time_point>& SignInGuard::Recent(const std::string& url,
+                                                                Clock::time_point now) {
+  auto& recent = recent_[url];
+  while (!recent.empty() && now - recent.front() >= kWithin) recent.pop_front();
+  return recent;
+}
+
+void SignInGuard::Submitted(const std::string& url, Clock::time_point now) {
+  Recent(url, now).push_back(now);
+}
+
+bool SignInGuard::MaySubmit(const std::string& url, Clock::time_point now) {
+  return Recent(url, now).size() < kMostSubmissions;
 }
 
 }  // namespace vkx

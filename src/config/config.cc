@@ -87,6 +87,11 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"proxy", &Config::proxy_, std::string(), Text, nullptr},
       {"proxyIgnoreHosts", &Config::proxyIgnoreHosts_, std::string(), Text, nullptr},
       {"memoryLimit", &Config::memoryLimit_, 0, Number, nullptr},
+      {"loginUserField", &Config::loginUserField_, std::string(Config::kDefaultUserField), Text, nullptr},
+      {"loginPasswordField", &Config::loginPasswordField_, std::string(Config::kDefaultPasswordField),
+       Text, nullptr},
+      {"loginSubmit", &Config::loginSubmit_, std::string(), Text, nullptr},
+      {"loginHosts", &Config::loginHosts_, std::string(), Text, nullptr},
   };
   return table;
 }
@@ -291,6 +296,9 @@ bool Config::Check() {
       if (!used.contains(key.name)) report += " (default)";
     }
     for (const std::string& line : ignored) report += "\n" + line;
+    if (record.loginHosts_.empty()) {
+      report += "\nThe sign-in credentials are offered to every host (loginHosts is empty)";
+    }
   }
   vkx::LogInfo(report);
   return true;

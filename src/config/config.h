@@ -17,6 +17,9 @@ class Config {
 
   // The start page used when the file names none.
   static constexpr const char* kDefaultUrl = "https://www.debian.org/";
+  // The sign-in fields when the file names none.
+  static constexpr const char* kDefaultUserField = "#username-field";
+  static constexpr const char* kDefaultPasswordField = "#login-user-password";
 
   // The one record of the process, created and loaded on first call.
   static Config& Instance();
@@ -72,6 +75,13 @@ class Config {
   int GetMemoryLimit() const { return memoryLimit_; }
   std::string GetProxyIgnoreHosts() const { return proxyIgnoreHosts_; }
   double GetZoomLevel() const { return std::strtod(zoomLevel_.c_str(), nullptr); }
+  // The sign-in form: CSS selectors of the two fields and of what submits
+  // it (empty: never submit), and the hosts whose pages get the
+  // credentials (urlAllowList entries; empty: every host).
+  std::string GetLoginUserField() const { return loginUserField_; }
+  std::string GetLoginPasswordField() const { return loginPasswordField_; }
+  std::string GetLoginSubmit() const { return loginSubmit_; }
+  std::string GetLoginHosts() const { return loginHosts_; }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -112,6 +122,10 @@ class Config {
   std::string proxy_;
   std::string proxyIgnoreHosts_;
   std::atomic<int> memoryLimit_{0};
+  std::string loginUserField_;
+  std::string loginPasswordField_;
+  std::string loginSubmit_;
+  std::string loginHosts_;
 };
 
 #pragma pop_macro("None")

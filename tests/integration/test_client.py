@@ -8,6 +8,7 @@ import re
 import stat
 import time
 import unittest
+import urllib.parse
 
 import vkxtest
 from vkxtest import KioskTestCase, Response
@@ -166,6 +167,62 @@ class AutoLoginTest(ReportingTestCase):
         self.assertEqual(len(fills("login-user-password", textarea_url)), 1, kiosk.describe())
         self.assertEqual([line for line in kiosk.lines() if "value set by Vkxbrowser" in line and
                           missing_url in line], [])
+
+
+# A two-step sign-in of another kind of portal: the user name on one page,
+# the password on the next, each form submitted by the kiosk.
+USER_STEP = page("""<form action="/password" method="post">
+<input name="user" autocomplete="username"><button id="next">Next</button></form>""")
+PASSWORD_STEP = page("""<form action="/done" method="post">
+<input name="pass" type="password"><button type="submit">Sign in</button></form>""")
+# A password that an input keeps as it is (no line breaks).
+STEP_PASSWORD = "p\"w\\d</script>\u00e9'x ${y}"
+SELECTORS = {"loginUserField": "input[autocomplete=username]",
+             "loginPasswordField": "form input[type=password]",
+             "loginSubmit": "#next, button[type=submit]"}
+
+
+class SignInTest(ReportingTestCase):
+
+    def form_values(self, path, count=1):
+        requests = vkxtest.wait_until(
+            lambda: len(self.http.requests(path)) >= count and self.http.requests(path), 20,
+            what=f"{count} POST {path}")
+        return [urllib.parse.parse_qs(r.body.decode()) for r in requests]
+
+    def test_two_steps_with_selectors_and_only_on_the_given_hosts(self):
+        self.serve_reports("other")
+        other = f"http://localhost:{self.http.url('/').split(':')[2].split('/')[0]}/other"
+        self.http.page("/user", USER_STEP)
+        self.http.page("/password", PASSWORD_STEP)
+        self.http.page("/done", page(f"<script>setTimeout(() => location.href = '{other}', 300)"
+                                     "</script>"))
+        # Fields both the selectors and the default ids find.
+        self.http.page("/other", MISSING_PAGE.replace("'missing'", "'other'").replace(
+            'type="text"', 'autocomplete="username"').replace(
+            '<input id="login-user-password"', '<form><input id="login-user-password"'))
+        self.start_kiosk(dict(SELECTORS, url=self.http.url("/user"), enableToolbar="false",
+                              loginHosts="127.0.0.1"),
+                         env={"VKX_BRELLIK_USERNAME": USERNAME,
+                              "VKX_BRELLIK_PASSWORD": STEP_PASSWORD})
+        self.assertEqual(self.form_values("/password"), [{"user": [USERNAME]}])
+        self.assertEqual(self.form_values("/done"), [{"pass": [STEP_PASSWORD]}])
+        # Another host's page with the default fields gets nothing.
+        self.assertEqual(self.wait_report("other", timeout=15), {"user": "", "pass": ""})
+        self.assertEqual(len(self.http.requests("/password")), 1)
+
+    def test_a_sign_in_that_keeps_failing_stops_after_three_submissions(self):
+        self.http.page("/fail", page("""<form action="/fail" method="post">
+<input name="pass" type="password"><button type="submit">Sign in</button></form>"""))
+        kiosk = self.start_kiosk(dict(SELECTORS, url=self.http.url("/fail"), enableToolbar="false"),
+                                 env={"VKX_BRELLIK_PASSWORD": "wrong"})
+        kiosk.wait_for_line(r"^Sign-in stopped: ", stream="stderr", timeout=30)
+        time.sleep(3)
+        posts = [r for r in self.http.requests("/fail") if r.method == "POST"]
+        self.assertEqual(len(posts), 3, kiosk.describe())
+        self.assertEqual(len([l for l in kiosk.lines("stderr") if l.startswith("Sign-in stopped")]),
+                         1)
+        self.assertFalse([l for l in kiosk.lines() + kiosk.lines("stderr") if "wrong" in l])
 
 
 # --------------------------------------------------------------------------

@@ -15,6 +15,7 @@ import time
 import vkxtest
 from vkxtest import Kiosk, KioskTestCase, Response, click_at
 from test_client import LAUNCHER, kiosk_test_binary
+from test_navigation import stand_in_opener
 
 ROW = 24
 TITLE = "lockdown"
@@ -60,22 +61,6 @@ def rows_page(scripts, head="", body=""):
         for i, script in enumerate(scripts))
     return (f"<!DOCTYPE html><html><head><title>{TITLE}</title>{head}</head>"
             f"<body style='margin:0'>{rows}{body}</body></html>")
-
-
-def recording_opener(folder):
-    """A stand-in xdg-open first on PATH: each call writes its arguments and
-    its environment (NUL-separated) to folder/calls/<PID>."""
-    bin_dir, calls = os.path.join(folder, "bin"), os.path.join(folder, "calls")
-    os.makedirs(bin_dir)
-    os.makedirs(calls)
-    path = os.path.join(bin_dir, "xdg-open")
-    with open(path, "w", encoding="utf-8") as out:
-        out.write("#!/bin/sh\n"
-                  f'call="{calls}/$$"\n'
-                  "{ printf '%s\\0' \"$@\"; printf '\\n'; env -0; } > \"$call.tmp\" "
-                  "&& mv \"$call.tmp\" \"$call\"\n")
-    os.chmod(path, 0o755)
-    return bin_dir, calls
 
 
 def environments(pids):
@@ -232,7 +217,7 @@ class LockdownTest(KioskTestCase):
         self.assertTrue(kiosk.alive())
 
     def test_outside_programs_at_most_three_in_ten_seconds(self):
-        bin_dir, calls = recording_opener(self.workdir)
+        bin_dir, calls = stand_in_opener(self.workdir, environment=True)
         timer = ("let n = 0; const t = setInterval(() => {"
                  " location.href = 'vmware-view://broker.test/' + n++;"
                  " if (n == 60) clearInterval(t); }, 50)")

@@ -21,17 +21,21 @@ NO_CONFIG = "Environment variable VKX_CONFIG_PATH not set."
 TILES = {"injection": (200, 40, 40), "redirect": (40, 160, 40), "no_slashes": (40, 40, 200)}
 
 
-def stand_in_opener(folder):
+def stand_in_opener(folder, environment=False):
     """A stand-in xdg-open in folder/bin that writes its arguments
-    (NUL-separated) to folder/calls/<its PID>; returns (bin, calls)."""
+    (NUL-separated) to folder/calls/<its PID>, with environment followed by
+    a newline and its environment (NUL-separated); returns (bin, calls)."""
     bin_dir, calls = os.path.join(folder, "bin"), os.path.join(folder, "calls")
     os.makedirs(bin_dir)
     os.makedirs(calls)
     path = os.path.join(bin_dir, "xdg-open")
+    record = "printf '%s\\0' \"$@\""
+    if environment:
+        record = "{ " + record + "; printf '\\n'; env -0; }"
     with open(path, "w", encoding="utf-8") as out:
         out.write("#!/bin/sh\n"
                   f'call="{calls}/$$"\n'
-                  "printf '%s\\0' \"$@\" > \"$call.tmp\" && mv \"$call.tmp\" \"$call\"\n")
+                  f"{record} > \"$call.tmp\" && mv \"$call.tmp\" \"$call\"\n")
     os.chmod(path, 0o755)
     return bin_dir, calls
 

@@ -208,7 +208,9 @@ TEST_F(ConfigTest, CheckShowsKeysInUseAndIgnoredLines) {
   const std::string out = TakeOut();
   EXPECT_EQ(out.rfind("Configuration file: " + path_ + "\nurl=https://x.test/\n", 0), 0u) << out;
   for (const char* line : {"width=800 (default)\n", "height=720\n", "cookieFile= (default)\n",
-                           "requireSandbox=false (default)\n"}) {
+                           "requireSandbox=false (default)\n",
+                           "loginUserField=#username-field (default)\n",
+                           "loginSubmit= (default)\n"}) {
     EXPECT_NE(out.find(line), std::string::npos) << line << out;
   }
   EXPECT_NE(out.find("Line 2 ignored (not a number in int range): width=wide\n"
@@ -221,6 +223,7 @@ TEST_F(ConfigTest, CheckShowsKeysInUseAndIgnoredLines) {
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("secret-password"), std::string::npos);
+  EXPECT_NE(out.find("\nThe sign-in credentials are offered to every host"), std::string::npos);
   EXPECT_EQ(TakeErr(), "");
 
   setenv("VKX_CONFIG_PATH", (path_ + ".missing").c_str(), 1);

@@ -55,9 +55,11 @@ TEST(LoginScript, OrdinaryCredentialsGoInUnchanged) {
   const Literals both = SplitLiterals(vkx::LoginScriptFor("alice", "pa ss-wörd!"));
   EXPECT_TRUE(both.Holds("alice"));
   EXPECT_TRUE(both.Holds("pa ss-wörd!"));
-  // It fills the sign-in form's two fields.
-  EXPECT_NE(both.skeleton.find("'username-field'"), std::string::npos);
-  EXPECT_NE(both.skeleton.find("'login-user-password'"), std::string::npos);
+  // By default it fills the sign-in form's two fields, and submits nothing.
+  EXPECT_TRUE(both.Holds("#username-field"));
+  EXPECT_TRUE(both.Holds("#login-user-password"));
+  EXPECT_NE(both.skeleton.find("'username-field value set by Vkxbrowser'"), std::string::npos);
+  EXPECT_EQ(both.values[4], "");  // the submit selector
   // A password alone makes the same script; no credentials, none.
   const Literals password = SplitLiterals(vkx::LoginScriptFor("", "only-password"));
   EXPECT_TRUE(password.Holds("only-password"));
@@ -75,11 +77,34 @@ TEST(LoginScript, HostileCredentialsStayInsideTheirStringLiteral) {
   EXPECT_EQ(script.skeleton, SplitLiterals(vkx::LoginScriptFor("alice", "pw")).skeleton);
   EXPECT_TRUE(script.Holds(hostile));
   EXPECT_TRUE(script.Holds(breakout));
+  // So do selectors: they are values, never script.
+  const vkx::LoginForm form{hostile, breakout, "\"); document.title='x'; (\""};
+  const Literals selectors = SplitLiterals(vkx::LoginScriptFor("alice", "pw", form));
+  EXPECT_EQ(selectors.skeleton, script.skeleton);
+  EXPECT_TRUE(selectors.Holds(form.user_field) && selectors.Holds(form.password_field) &&
+              selectors.Holds(form.submit));
   // Nothing in the encoded literal can end it or the line early.
   const std::string body = vkx::JsStringBody(hostile + "\"\\\n\u2028");
   EXPECT_EQ(std::regex_search(body, std::regex("(^|[^\\\\])(\\\\\\\\)*\"")), false);
   EXPECT_EQ(body.find('\n'), std::string::npos);
   EXPECT_EQ(body.find("\u2028"), std::string::npos);
+}
+
+// Three submissions of one page within five minutes, and that page is not
+// submitted again until they age out or the guard is reset; others are.
+TEST(SignInGuard, StopsAPageThatKeepsComingBack) {
+  using namespace std::chrono_literals;
+  vkx::SignInGuard guard;
+  const auto start = vkx::SignInGuard::Clock::now();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(guard.MaySubmit("https://idp.test/pw", start + i * 10s));
+    guard.Submitted("https://idp.test/pw", start + i * 10s);
+  }
+  EXPECT_FALSE(guard.MaySubmit("https://idp.test/pw", start + 60s));
+  EXPECT_TRUE(guard.MaySubmit("https://idp.test/user", start + 60s));
+  EXPECT_TRUE(guard.MaySubmit("https://idp.test/pw", start + 5min));
+  guard.Reset();
+  EXPECT_TRUE(guard.MaySubmit("https://idp.test/pw", start + 60s));
 }
 
 }  // namespace
