@@ -9,6 +9,7 @@
 #include <cctype>
 #include <climits>
 #include <ctime>
+#include <cstdint>
 #include <memory>
 
 #include "config/config.h"
@@ -48,6 +49,19 @@ std::optional<std::string> ReadPrevious(const std::string& path) {
   return std::nullopt;
 }
 
+int64_t NowNs() {
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// When the file last changed; 0 when it is not there.
+int64_t ModifiedNs(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return 0;
+  return int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+}
+
 // Writes the merged file unless it holds nothing new; false on failure.
 bool Commit(const std::string& path, const std::string& previous, const std::string& content) {
   if (SameLines(content, previous)) {
@@ -79,6 +93,7 @@ void CookieJar::Watch() {
 void CookieJar::NoteInjected(const engine::Cookie& stored) { known_.insert(KeyOf(stored)); }
 
 void CookieJar::OnChanged() {
+  store_changed_ns_ = NowNs();
   // Without a file to write, the save at close says so once; changes do not.
   const Config& config = Config::Instance();
   if (!config.GetCacheCookies() || config.GetCookieFile().empty() || scheduled_) return;
@@ -154,13 +169,20 @@ void CookieJar::Listed(bool atClose, std::optional<uint64_t> before,
   for (const engine::Cookie& cookie : cookies) {
     if (!IsFiltered(cookie.name, filter)) known_.insert(KeyOf(cookie));
   }
+  const bool file_is_newer = ModifiedNs(path) > store_changed_ns_;
   const std::optional<std::string> previous = ReadPrevious(path);
   if (path.empty()) {
     LogError("Cookie file path is empty: cookies are not saved");
-  } else if (!previous ||
-             !Commit(path, *previous,
-                     MergeCookieFile(std::move(cookies), filter, *previous, known_, time(nullptr)))) {
+  } else if (!previous) {
     LogError("Cannot write cookie file: " + path);
+  } else {
+    const std::string content = MergeCookieFile(std::move(cookies), filter, *previous, known_,
+                                                time(nullptr), base_, file_is_newer);
+    if (Commit(path, *previous, content)) {
+      base_ = CookieLinesOf(content);
+    } else {
+      LogError("Cannot write cookie file: " + path);
+    }
   }
   if (atClose) LogError("Cookie enumeration complete.");
   Done();

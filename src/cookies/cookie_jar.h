@@ -25,6 +25,9 @@ class CookieJar {
   void Watch();
   // A cookie of the file went into the store: from now on its fate is the store's.
   void NoteInjected(const engine::Cookie& stored);
+  // The file was read (its cookies): a later difference in it is another
+  // program's change.
+  void NoteFileRead(const std::vector<engine::Cookie>& cookies) { base_ = CookieLinesOf(cookies); }
   // The save at close: starts at once, or right after the one under way.
   void SaveAtClose();
   bool SaveInProgress() const { return running_ || close_pending_; }
@@ -37,6 +40,10 @@ class CookieJar {
   void Done();
 
   CookieKeys known_;
+  // The file as this run last read or wrote it, and when the store last
+  // changed (nanoseconds since 1970, as file times are).
+  CookieLines base_;
+  int64_t store_changed_ns_ = 0;
   std::optional<uint64_t> generation_;
   bool watching_ = false;
   bool running_ = false;

@@ -28,13 +28,31 @@ std::vector<std::string> SplitLines(const std::string& content) {
 
 // Whether a line of the previous file goes into the new one.
 bool KeepLine(const std::string& line, const CookieKeys& store, const CookieKeys& known,
-              int64_t now) {
+              const CookieKeys& file_wins, int64_t now) {
   if (IsCommentLine(line)) return true;
   const auto cookie = ParseCookieLine(line);
   if (!cookie) return true;  // nothing a person wrote disappears
   const CookieKey key = KeyOf(*cookie);
-  if (store.contains(key) || known.contains(key)) return false;
+  if ((store.contains(key) || known.contains(key)) && !file_wins.contains(key)) return false;
   return !cookie->has_expires || UnixSeconds(cookie->expires) > now;
+}
+
+// The cookies whose line in the file another program changed since `base`
+// and that keep the file's line: the store's own `ours` line (none: the
+// store does not hold it) is the same as the base's, or older than the file.
+CookieKeys FileWins(const CookieLines& file, const CookieLines& base, const CookieLines& ours,
+                    const CookieKeys& known, bool file_is_newer) {
+  CookieKeys wins;
+  for (const auto& [key, line] : file) {
+    const auto mine = ours.find(key);
+    if (mine == ours.end() && !known.contains(key)) continue;  // not the store's concern
+    const auto seen = base.find(key);
+    if (seen != base.end() && seen->second == line) continue;  // the file did not change it
+    const bool store_changed =
+        seen == base.end() || mine == ours.end() || mine->second != seen->second;
+    if (!store_changed || file_is_newer) wins.insert(key);
+  }
+  return wins;
 }
 
 }  // namespace
@@ -43,10 +61,29 @@ CookieKey KeyOf(const engine::Cookie& cookie) {
   return {Lower(cookie.domain), cookie.path, cookie.name};
 }
 
+CookieLines CookieLinesOf(const std::vector<engine::Cookie>& cookies) {
+  CookieLines lines;
+  for (const engine::Cookie& cookie : cookies) lines.emplace(KeyOf(cookie), FormatCookieLine(cookie));
+  return lines;
+}
+
+CookieLines CookieLinesOf(const std::string& content) {
+  std::vector<engine::Cookie> cookies;
+  for (const std::string& line : SplitLines(content)) {
+    if (IsCommentLine(line)) continue;
+    if (auto cookie = ParseCookieLine(line)) cookies.push_back(*cookie);
+  }
+  return CookieLinesOf(cookies);
+}
+
 std::string MergeCookieFile(std::vector<engine::Cookie> store,
                             const std::vector<std::string>& filter, const std::string& previous,
-                            const CookieKeys& known, int64_t now) {
+                            const CookieKeys& known, int64_t now, const CookieLines& base,
+                            bool file_is_newer) {
   std::erase_if(store, [&](const engine::Cookie& c) { return IsFiltered(c.name, filter); });
+  const CookieKeys file_wins =
+      FileWins(CookieLinesOf(previous), base, CookieLinesOf(store), known, file_is_newer);
+  std::erase_if(store, [&](const engine::Cookie& c) { return file_wins.contains(KeyOf(c)); });
   std::sort(store.begin(), store.end(), [](const engine::Cookie& a, const engine::Cookie& b) {
     return KeyOf(a) < KeyOf(b);
   });
@@ -57,7 +94,7 @@ std::string MergeCookieFile(std::vector<engine::Cookie> store,
     content += FormatCookieLine(cookie);
   }
   for (const std::string& line : SplitLines(previous)) {
-    if (KeepLine(line, held, known, now)) content += line + '\n';
+    if (KeepLine(line, held, known, file_wins, now)) content += line + '\n';
   }
   return content;
 }

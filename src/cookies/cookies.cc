@@ -34,6 +34,7 @@ void InjectCookiesFromFile(const std::string& url, const std::string& cookieFile
   const std::vector<std::string> filter = vkx::SplitCookieFilter(cookieFilter);
   const std::string host = vkx::HostFromUrl(url);
   std::vector<engine::Cookie> cookies = vkx::ReadCookieFile(cookieFile);
+  jar.NoteFileRead(cookies);
   if (cookies.empty()) return;
   std::shared_ptr<engine::CookieManager> manager = engine::CookieManager::GetGlobalManager();
   for (engine::Cookie& cookie : cookies) {

@@ -382,6 +382,45 @@ class CookieDurabilityTest(CookieSaveCase):
         self.assertEqual(sent.stdout, b"200")
         self.assertEqual(cookie_header(self.http.requests("/")[-1]), {"persist": "p1", "session": "s1"})
 
+    def test_another_programs_change_to_the_file_wins(self):
+        shared = "127.0.0.1\tFALSE\t/\tFALSE\t0\tshared\t{}\t\n"
+        self.addCleanup(os.unlink, self.cookie_file)  # the class's other tests share it
+        with open(self.cookie_file, "w", encoding="utf-8") as out:
+            out.write(shared.format("v1"))
+        # The page changes a cookie of its own after the other program's
+        # change (so the kiosk saves before it reads the file again), then
+        # navigates.
+        self.http.route("/shared-start", Response(
+            body=b"<script>setTimeout(() => document.cookie = 'js=j1; max-age=3600', 2500);"
+                 b" setTimeout(() => location.href = '/shared-next', 6000)</script>",
+            headers=set_cookie_headers("first=f1; Max-Age=3600")))
+        self.http.route("/shared-next", Response(body=b"next", headers=set_cookie_headers("nav=n1")))
+        kiosk = self.start_kiosk({"url": self.http.url("/shared-start"), "enableToolbar": "false",
+                                  "cacheCookies": "true", "cookieFile": self.cookie_file})
+        vkxtest.wait_until(lambda: b"\tfirst\t" in read_cookie_file(self.cookie_file)[0], 5,
+                           what="the first save")
+        time.sleep(0.2)
+        # Another program rewrites the file: a new value and a new cookie.
+        data = read_cookie_file(self.cookie_file)[0].decode()
+        data = data.replace(shared.format("v1"), shared.format("v2"))
+        data += "127.0.0.1\tFALSE\t/\tFALSE\t0\tadded\ta1\t\n"
+        with open(self.cookie_file + ".other", "w", encoding="utf-8") as out:
+            out.write(data)
+        os.replace(self.cookie_file + ".other", self.cookie_file)
+        vkxtest.wait_until(lambda: b"\tjs\t" in read_cookie_file(self.cookie_file)[0], 5,
+                           what="the save after the page's change")
+        self.assertIn(shared.format("v2").encode(), read_cookie_file(self.cookie_file)[0])
+        sent = cookie_header(self.http.wait_for_request("/shared-next", timeout=15))
+        self.assertEqual((sent.get("shared"), sent.get("added")), ("v2", "a1"), sent)
+        vkxtest.wait_until(lambda: b"\tnav\t" in read_cookie_file(self.cookie_file)[0], 5,
+                           what="the save after the navigation")
+        kiosk.signal(signal.SIGTERM)
+        kiosk.wait_exit(10)
+        saved = read_cookie_file(self.cookie_file)[0].decode()
+        self.assertIn(shared.format("v2"), saved)
+        self.assertNotIn(shared.format("v1"), saved)
+        self.assertIn("\tadded\ta1\t", saved)
+
 
 if __name__ == "__main__":
     vkxtest.main()

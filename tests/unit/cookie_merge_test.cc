@@ -38,4 +38,29 @@ TEST(CookieMerge, StoreFirstThenTheLinesThisRunCouldNotKnow) {
   EXPECT_FALSE(vkx::SameLines("a\n", "a\na\n"));
 }
 
+// Another program's change to the file wins over the store's older copy;
+// where both changed a cookie, the later change wins.
+TEST(CookieMerge, FileChangedByAnotherProgram) {
+  const auto line = [](const char* name, const char* value) {
+    return std::string("h.test\tFALSE\t/\tFALSE\t0\t") + name + "\t" + value + "\t\n";
+  };
+  const auto cookie = [](const char* name, const char* value) {
+    return MakeCookie("h.test", "/", false, 0, name, value);
+  };
+  const vkx::CookieLines base =
+      vkx::CookieLinesOf(line("a", "1") + line("b", "1") + line("c", "1") + line("d", "1"));
+  // The other program changed a, c and d and added e; the page changed b and
+  // c and deleted d.
+  const std::string file =
+      line("a", "2") + line("b", "1") + line("c", "2") + line("d", "2") + line("e", "new");
+  const std::vector<engine::Cookie> store = {cookie("a", "1"), cookie("b", "3"), cookie("c", "3")};
+  const vkx::CookieKeys known = {{"h.test", "/", "d"}};
+  EXPECT_TRUE(vkx::SameLines(
+      vkx::MergeCookieFile(store, {}, file, known, 0, base, false),
+      line("a", "2") + line("b", "3") + line("c", "3") + line("e", "new")));
+  EXPECT_TRUE(vkx::SameLines(
+      vkx::MergeCookieFile(store, {}, file, known, 0, base, true),
+      line("a", "2") + line("b", "3") + line("c", "2") + line("d", "2") + line("e", "new")));
+}
+
 }  // namespace
