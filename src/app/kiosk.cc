@@ -37,7 +37,13 @@ Kiosk::Kiosk(vkx::HostWindow& host, const Config& config)
                return browser ? browser->GetMainFrameURL() : std::string();
              },
              .load = [this](const std::string& url) {
-               if (auto browser = LiveBrowser()) browser->LoadURL(url);
+               auto browser = LiveBrowser();
+               if (!browser) return;
+               if (Config::Instance().GetClearSessionOnIdle()) {
+                 browser->ResetSessionAndLoad(url);
+               } else {
+                 browser->LoadURL(url);
+               }
              }}) {
   host_.Create(WindowOptions(config));
   CreateBrowser(config);

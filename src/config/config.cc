@@ -92,6 +92,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
        Text, nullptr},
       {"loginSubmit", &Config::loginSubmit_, std::string(), Text, nullptr},
       {"loginHosts", &Config::loginHosts_, std::string(), Text, nullptr},
+      {"clearSessionOnIdle", &Config::clearSessionOnIdle_, false, Flag, nullptr},
   };
   return table;
 }
@@ -296,6 +297,9 @@ bool Config::Check() {
       if (!used.contains(key.name)) report += " (default)";
     }
     for (const std::string& line : ignored) report += "\n" + line;
+    if (record.clearSessionOnIdle_ && record.cacheCookies_) {
+      report += "\nThe cookie file is read but never written (clearSessionOnIdle=true)";
+    }
     if (record.loginHosts_.empty()) {
       report += "\nThe sign-in credentials are offered to every host (loginHosts is empty)";
     }

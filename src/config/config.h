@@ -82,6 +82,9 @@ class Config {
   std::string GetLoginPasswordField() const { return loginPasswordField_; }
   std::string GetLoginSubmit() const { return loginSubmit_; }
   std::string GetLoginHosts() const { return loginHosts_; }
+  // The idle return starts a fresh session: nothing of the last visitor
+  // stays, and the cookie file is read but never written.
+  bool GetClearSessionOnIdle() const { return clearSessionOnIdle_; }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -126,6 +129,7 @@ class Config {
   std::string loginPasswordField_;
   std::string loginSubmit_;
   std::string loginHosts_;
+  std::atomic<bool> clearSessionOnIdle_{false};
 };
 
 #pragma pop_macro("None")

@@ -120,7 +120,8 @@ void CookieJar::SaveAtClose() {
 
 void CookieJar::Start(bool atClose) {
   const Config& config = Config::Instance();
-  if (!config.GetCacheCookies()) return;
+  // A public session's cookies never outlive the visitor.
+  if (!config.GetCacheCookies() || config.GetClearSessionOnIdle()) return;
   auto manager = engine::CookieManager::GetGlobalManager();
   running_ = true;
   const unsigned number = ++save_number_;

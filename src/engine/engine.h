@@ -29,6 +29,11 @@ class Browser {
   // The X window the engine renders into (a child of the parent given at creation).
   virtual unsigned long GetWindowHandle() const = 0;
   virtual void LoadURL(const std::string& url) = 0;
+  // A fresh session, then `url`: the renderer is ended (no before-unload
+  // handler or open dialog holds it up), every site's data (cookies,
+  // storage, caches, service workers) and the back/forward list are
+  // removed, and only then is `url` loaded. Not a crash: no recovery.
+  virtual void ResetSessionAndLoad(const std::string& url) = 0;
   virtual void ExecuteJavaScript(const std::string& code, const std::string& script_url,
                                  int start_line) = 0;
   virtual std::string GetMainFrameURL() const = 0;

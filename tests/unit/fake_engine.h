@@ -49,6 +49,10 @@ class Browser : public engine::Browser {
   std::vector<StatusPage> status_pages;
   unsigned long GetWindowHandle() const override { return 0; }
   void LoadURL(const std::string& url) override { loaded.push_back(url); }
+  void ResetSessionAndLoad(const std::string& url) override {
+    ++resets;
+    loaded.push_back(url);
+  }
   void ExecuteJavaScript(const std::string& code, const std::string& url, int line) override {
     scripts.push_back(code);
     script_urls.push_back(url);
@@ -66,6 +70,7 @@ class Browser : public engine::Browser {
 
   int reloads = 0;
   int terminations = 0;
+  int resets = 0;
   bool focused = false;
   bool closed_forced = false;
   std::string main_frame_url = "https://kiosk.test/";

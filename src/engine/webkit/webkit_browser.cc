@@ -3,6 +3,7 @@
 #include "engine/webkit/glib_ptr.h"
 #include "engine/webkit/messages.h"
 #include "engine/webkit/webkit_keys.h"
+#include "log/log.h"
 
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
@@ -276,6 +277,40 @@ void WebKitBrowser::OnPingAnswered() {
 void WebKitBrowser::LoadURL(const std::string& url) {
   status_.requested = false;
   if (view_ != nullptr) webkit_web_view_load_uri(view_, url.c_str());
+}
+
+void WebKitBrowser::ResetSessionAndLoad(const std::string& url) {
+  if (view_ == nullptr) return;
+  status_.requested = false;
+  // A page's before-unload handler or open dialog ends with its renderer.
+  reset_ending_renderer_ = true;
+  webkit_web_view_terminate_web_process(view_);
+  webkit_website_data_manager_clear(
+      webkit_web_view_get_website_data_manager(view_), WEBKIT_WEBSITE_DATA_ALL, 0, nullptr,
+      [](GObject* manager, GAsyncResult* result, gpointer data) {
+        auto job = CallbackData<std::pair<std::weak_ptr<WebKitBrowser>, std::string>>::Take(data);
+        g_autoptr(GError) error = nullptr;
+        if (!webkit_website_data_manager_clear_finish(WEBKIT_WEBSITE_DATA_MANAGER(manager), result,
+                                                      &error)) {
+          vkx::LogError(std::string("Session data not cleared: ") + error->message);
+        }
+        auto self = job->first.lock();
+        if (!self || self->IsClosed() || self->view_ == nullptr) return;
+        // Back to the history of the first page alone, then to that page,
+        // or to `url` in its place.
+        if (self->first_session_) {
+          webkit_web_view_restore_session_state(self->view_, self->first_session_.get());
+          WebKitBackForwardListItem* first = webkit_back_forward_list_get_current_item(
+              webkit_web_view_get_back_forward_list(self->view_));
+          if (first != nullptr && job->second == webkit_back_forward_list_item_get_uri(first)) {
+            webkit_web_view_go_to_back_forward_list_item(self->view_, first);
+            return;
+          }
+        }
+        webkit_web_view_load_uri(self->view_, job->second.c_str());
+      },
+      CallbackData<std::pair<std::weak_ptr<WebKitBrowser>, std::string>>::New(
+          {weak_from_this(), url}));
 }
 
 void WebKitBrowser::ExecuteJavaScript(const std::string& code, const std::string& script_url,

@@ -32,6 +32,7 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   void CloseBrowser(bool force) override;
   unsigned long GetWindowHandle() const override { return window_ ? xid_ : 0; }
   void LoadURL(const std::string& url) override;
+  void ResetSessionAndLoad(const std::string& url) override;
   void ExecuteJavaScript(const std::string& code, const std::string& script_url,
                          int start_line) override;
   std::string GetMainFrameURL() const override;
@@ -124,6 +125,16 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   // The latest navigation's redirect was cancelled (the extension's
   // report comes before the load's failure).
   bool redirect_cancelled_ = false;
+  // The view's back/forward list once its first page showed (that page
+  // alone), for a session reset; and whether the renderer's end that a
+  // reset asked for is due.
+  struct SessionStateUnref {
+    void operator()(WebKitWebViewSessionState* state) const {
+      webkit_web_view_session_state_unref(state);
+    }
+  };
+  std::unique_ptr<WebKitWebViewSessionState, SessionStateUnref> first_session_;
+  bool reset_ending_renderer_ = false;
   // The navigation of the main frame's load that started and has shown
   // nothing yet.
   std::string provisional_url_;

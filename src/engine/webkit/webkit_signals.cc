@@ -87,6 +87,9 @@ struct BrowserSignals {
     } else if (event != WEBKIT_LOAD_REDIRECTED) {
       self->provisional_url_.clear();
     }
+    if (event == WEBKIT_LOAD_COMMITTED && !self->status_.loading && !self->first_session_) {
+      self->first_session_.reset(webkit_web_view_get_session_state(view));
+    }
     if (event == WEBKIT_LOAD_COMMITTED && !self->status_.loading) {
       if (auto dialogs = self->HandlerOf(&Client::GetJSDialogHandler)) {
         dialogs->OnResetDialogState(self->shared_from_this());
@@ -336,6 +339,12 @@ struct BrowserSignals {
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
                                      Self* self) {
     self->ping_pending_ = false;
+    // The end a session reset asked for: no crash, nothing to recover.
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API &&
+        std::exchange(self->reset_ending_renderer_, false)) {
+      self->provisional_url_.clear();
+      return;
+    }
     const std::string navigating = std::exchange(self->provisional_url_, std::string());
     if (auto handler = self->HandlerOf(&Client::GetRequestHandler)) {
       if (reason == WEBKIT_WEB_PROCESS_CRASHED && !navigating.empty()) {
