@@ -117,10 +117,18 @@ std::string StartPrivateSessionBus(const std::string& directory) {
   const std::string config_arg = "--config-file=" + config_path;
   const char* argv[] = {daemon, config_arg.c_str(), "--nofork", "--nopidfile", "--nosyslog",
                         "--print-address=1", nullptr};
+  // The service manager's variables are the kiosk's: a bus that found
+  // them would report itself ready in the kiosk's name.
+  gchar** env = g_get_environ();
+  for (const char* name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID", "LISTEN_FDS",
+                           "LISTEN_PID", "LISTEN_FDNAMES"}) {
+    env = g_environ_unsetenv(env, name);
+  }
+  g_auto(GStrv) owned_env = env;
   GPid pid = 0;
   int out = -1;
   if (!g_spawn_async_with_pipes(
-          nullptr, const_cast<char**>(argv), nullptr,
+          nullptr, const_cast<char**>(argv), owned_env,
           static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL),
           [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, &pid, nullptr, &out,
           nullptr, nullptr)) {
