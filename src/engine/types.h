@@ -18,6 +18,10 @@ struct Settings {
   int remote_debugging_port = 0;
   // Empty: keep everything in memory. Otherwise profile and cookies live here.
   std::string cache_path;
+  // The session is wiped now and then (ResetSessionAndLoad): it starts
+  // empty whatever cache_path says, and every kind of site data can be
+  // removed from it.
+  bool wiped_sessions = false;
   bool persist_session_cookies = false;
   // Comma-separated language list; empty keeps the engine's default.
   std::string accept_language_list;

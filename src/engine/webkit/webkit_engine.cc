@@ -127,7 +127,15 @@ bool Initialize(const Settings& settings) {
   if (sandbox == webkit::SandboxPlan::Refuse) return false;
 
   g_autoptr(WebKitWebsiteDataManager) manager = nullptr;
-  if (settings.cache_path.empty()) {
+  if (settings.wiped_sessions && !runtime_dir.empty()) {
+    // The engine's memory-only session keeps service worker registrations
+    // through a clear; a store of its own in the run's private directory
+    // (removed with it at the end) lets a reset remove everything.
+    const std::string session = runtime_dir + "/session";
+    const std::string cache_dir = session + "/Cache";
+    manager = webkit_website_data_manager_new("base-data-directory", session.c_str(),
+                                              "base-cache-directory", cache_dir.c_str(), nullptr);
+  } else if (settings.cache_path.empty() || settings.wiped_sessions) {
     manager = webkit_website_data_manager_new_ephemeral();
   } else {
     if (g_mkdir_with_parents(settings.cache_path.c_str(), 0700) != 0) {
