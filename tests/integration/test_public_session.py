@@ -70,7 +70,12 @@ class PublicSessionTest(ReportingTestCase):
         self.http.route("/visit", Response(body=VISIT.encode(), headers={
             "Set-Cookie": "http_only=h1; Max-Age=3600; HttpOnly"}))
         self.http.page("/walk1", WALK1)
-        self.http.page("/walk2", page("walked"))
+        # The last page asks to stay and leaves a dialog open: a reset ends
+        # both (without it, the plain return would wait on the dialog).
+        self.http.page("/walk2", page(
+            "<script>onbeforeunload = e => { e.preventDefault(); return 'stay'; };"
+            " setTimeout(() => alert('left open'), 300)</script>walked"
+            if config.get("clearSessionOnIdle") else "walked"))
         self.http.route("/sw.js", Response(body=b"", content_type="text/javascript"))
         self.http.route("/image.png", Response(body=PIXEL,
                                                content_type="image/png",
