@@ -8,6 +8,7 @@ through a private mount namespace: the machine's trust store is never
 touched."""
 
 import os
+import ssl
 import subprocess
 import sys
 import time
@@ -62,6 +63,7 @@ class CertificateErrorTest(PrivateFilesTestCase):
             "self_signed_b": ca.self_signed_server("localhost"),
             "wrong_name": ca.server("wrong.example"),
         }
+        cls.ca_root = ca.root
         cls.files = PrivateSystemFiles(cls.folder)
         cls.files.trust_in_directory(ca.root)
 
@@ -126,6 +128,16 @@ class CertificateErrorTest(PrivateFilesTestCase):
         self.assert_refused(kiosk, servers["self_signed"], out)
         self.assert_trace(kiosk, err, validation(0), exact=False)
         self.assertNotIn("Page loaded, status code: 200", kiosk.lines()[out:])
+
+    def test_a_server_that_may_ask_for_a_client_certificate_loads_without_one(self):
+        server = self.serve("root_signed")["root_signed"]
+        server._context.verify_mode = ssl.CERT_OPTIONAL
+        server._context.load_verify_locations(self.ca_root)
+        serve_waiting_page(server)
+        kiosk = self.start(server.url("/"))
+        self.assert_loaded(kiosk, server, 0)
+        kiosk.wait_for_line(r"^Client certificate asked for by localhost: none offered$",
+                            stream="stderr")
 
     def test_name_mismatch_refused_without_validation(self):
         server = self.serve("wrong_name")["wrong_name"]

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "engine/engine.h"
@@ -135,6 +136,9 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   };
   std::unique_ptr<WebKitWebViewSessionState, SessionStateUnref> first_session_;
   bool reset_ending_renderer_ = false;
+  // Hosts that asked for a client certificate and were told once that
+  // the kiosk has none.
+  std::set<std::string> hosts_without_certificate_;
   // The navigation of the main frame's load that started and has shown
   // nothing yet.
   std::string provisional_url_;

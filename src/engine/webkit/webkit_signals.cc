@@ -387,6 +387,18 @@ struct BrowserSignals {
 
   static gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request,
                                  Self* self) {
+    // A server that asks for a client certificate gets the handshake
+    // without one (a cancel would end the whole load): one that only
+    // offers it to those who have one loads its page.
+    if (webkit_authentication_request_get_scheme(request) ==
+        WEBKIT_AUTHENTICATION_SCHEME_CLIENT_CERTIFICATE_REQUESTED) {
+      const std::string host = Text(webkit_authentication_request_get_host(request));
+      if (self->hosts_without_certificate_.insert(host).second) {
+        vkx::LogError("Client certificate asked for by " + host + ": none offered");
+      }
+      webkit_authentication_request_authenticate(request, nullptr);
+      return TRUE;
+    }
     vkx::LogError("HTTP authentication refused: " + self->navigation_url_);
     webkit_authentication_request_cancel(request);
     return TRUE;
