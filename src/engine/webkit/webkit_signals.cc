@@ -17,55 +17,6 @@ namespace {
 
 std::string Text(const gchar* text) { return text != nullptr ? text : ""; }
 
-// The items of a WebKit context menu as the port's menu model.
-class WebKitMenuModel : public MenuModel {
- public:
-  explicit WebKitMenuModel(WebKitContextMenu* menu) : menu_(menu) {}
-  bool Clear() override {
-    webkit_context_menu_remove_all(menu_);
-    return true;
-  }
-  size_t GetCount() const override { return webkit_context_menu_get_n_items(menu_); }
-
- private:
-  WebKitContextMenu* menu_;
-};
-
-// Continue allows the certificate for the host and loads the URL again;
-// Cancel leaves the error as it is. The view may be gone by then.
-class TlsErrorCallback : public Callback {
- public:
-  TlsErrorCallback(WebKitWebView* view, GTlsCertificate* certificate, std::string uri)
-      : view_(view), certificate_(GRef<GTlsCertificate>::Ref(certificate)), uri_(std::move(uri)) {
-    g_object_add_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
-  }
-  ~TlsErrorCallback() override {
-    if (view_ != nullptr) g_object_remove_weak_pointer(G_OBJECT(view_), reinterpret_cast<gpointer*>(&view_));
-  }
-  TlsErrorCallback(const TlsErrorCallback&) = delete;
-  TlsErrorCallback& operator=(const TlsErrorCallback&) = delete;
-
-  void Continue() override {
-    if (answered_ || view_ == nullptr) return;
-    answered_ = continued_ = true;
-    g_autoptr(GUri) uri = g_uri_parse(uri_.c_str(), G_URI_FLAGS_NONE, nullptr);
-    const gchar* host = uri != nullptr ? g_uri_get_host(uri) : nullptr;
-    if (host == nullptr) return;
-    webkit_web_context_allow_tls_certificate_for_host(webkit_web_view_get_context(view_),
-                                                      certificate_.get(), host);
-    webkit_web_view_load_uri(view_, uri_.c_str());
-  }
-  void Cancel() override { answered_ = true; }
-  bool continued() const { return continued_; }
-
- private:
-  WebKitWebView* view_;
-  GRef<GTlsCertificate> certificate_;
-  std::string uri_;
-  bool answered_ = false;
-  bool continued_ = false;
-};
-
 TerminationStatus ToTerminationStatus(WebKitWebProcessTerminationReason reason) {
   switch (reason) {
     case WEBKIT_WEB_PROCESS_CRASHED: return TerminationStatus::Crashed;
