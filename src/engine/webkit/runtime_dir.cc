@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/webkit/session_bus.h"
+
 namespace engine::webkit {
 
 namespace {
@@ -24,11 +26,6 @@ constexpr size_t kLongestBase = 50;
 std::string& PrivateDirectory() {
   static std::string directory;
   return directory;
-}
-
-bool IsSocket(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 // D-Bus address escaping: every byte outside [-0-9A-Za-z_/.\*] as %XX.

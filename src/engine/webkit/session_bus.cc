@@ -59,11 +59,6 @@ std::string ReadLine(int fd, int timeout_ms) {
   }
 }
 
-bool IsSocket(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-}
-
 // True when the entry is "unix:path=P[,key=value...]" and P is no socket.
 // Escaped paths (%XX) and every other transport are taken as reachable.
 bool NamesMissingSocket(std::string_view entry) {
@@ -85,6 +80,11 @@ bool NamesMissingSocket(std::string_view entry) {
 }
 
 }  // namespace
+
+bool IsSocket(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
 
 std::optional<std::string> SessionBusAddressOverride(const char* address, const char* runtime_dir) {
   if (address == nullptr || *address == '\0') {

@@ -12,6 +12,9 @@
 
 namespace engine::webkit {
 
+// Whether `path` is a Unix socket (following links).
+bool IsSocket(const std::string& path);
+
 // What DBUS_SESSION_BUS_ADDRESS should be set to, given its value and that
 // of XDG_RUNTIME_DIR (nullptr: unset); nothing when it can stay as it is.
 // An address whose every entry is "unix:path=" naming no socket, or no
