@@ -105,15 +105,14 @@ bool Client::OnBeforePopup(engine::BrowserPtr browser, const std::string& target
                            engine::WindowOpenDisposition /*disposition*/, bool /*user_gesture*/) {
   LogInfo("Client new target: ");
   LogInfo(target_url);
-  const Config& config = Config::Instance();
   // What a page opens passes the rule of its own navigations; an empty
   // window would only blank the kiosk.
-  if (JudgeUrl(target_url, config.GetUrlAllowList(), config.GetUrl()) == UrlVerdict::Refuse ||
+  if (JudgeUrl(target_url, Config::Instance()) == UrlVerdict::Refuse ||
       target_url.empty() || target_url == "about:blank") {
     LogError("URL not allowed: " + target_url);
     return true;
   }
-  const int mode = config.GetDisplayMode();
+  const int mode = Config::Instance().GetDisplayMode();
   if (mode == Config::Fullscreen) {
     browser->LoadURL(target_url);
   } else {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "config/config.h"
 #include "request/allow_list.h"
 
 namespace vkx {
@@ -38,6 +39,10 @@ UrlVerdict JudgeUrl(const std::string& url, const std::string& allowList,
     std::erase_if(entries, [&](const AllowEntry& entry) { return entry.scheme != scheme; });
   }
   return UrlAllowed(url, entries) ? UrlVerdict::Allow : UrlVerdict::Refuse;
+}
+
+UrlVerdict JudgeUrl(const std::string& url, const Config& config) {
+  return JudgeUrl(url, config.GetUrlAllowList(), config.GetUrl());
 }
 
 bool RateLimit::Allow(Clock::time_point now) {

@@ -8,6 +8,8 @@
 #include <deque>
 #include <string>
 
+class Config;
+
 namespace vkx {
 
 // True for URLs that belong to the desktop's VMware Horizon client.
@@ -27,6 +29,8 @@ enum class UrlVerdict {
 // is always loaded, whatever its scheme.
 UrlVerdict JudgeUrl(const std::string& url, const std::string& allowList,
                     const std::string& startUrl);
+// The same under the configuration's urlAllowList and url.
+UrlVerdict JudgeUrl(const std::string& url, const Config& config);
 
 // At most `most` events in any `window`: the events past that are refused
 // (and do not count).

@@ -87,8 +87,7 @@ void Recovery::OnCertificateRefused(engine::BrowserPtr browser, const std::strin
 }
 
 bool Recovery::MayLoad(const std::string& url) {
-  const Config& config = Config::Instance();
-  return JudgeUrl(url, config.GetUrlAllowList(), config.GetUrl()) == UrlVerdict::Allow;
+  return JudgeUrl(url, Config::Instance()) == UrlVerdict::Allow;
 }
 
 void Recovery::ScheduleRetry(engine::BrowserPtr browser, const std::string& url,

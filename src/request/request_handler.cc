@@ -22,7 +22,7 @@ bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr browser, const std::strin
   Config& config = Config::Instance();
   const bool reloaded = config.Reload();
   if (renderer_enders_.count(url) != 0 ||
-      vkx::JudgeUrl(url, config.GetUrlAllowList(), config.GetUrl()) != vkx::UrlVerdict::Allow) {
+      vkx::JudgeUrl(url, config) != vkx::UrlVerdict::Allow) {
     vkx::LogError("URL not allowed: " + url);
     return true;
   }
