@@ -1,12 +1,12 @@
 #include "engine/webkit/runtime_dir.h"
 
 #include <ftw.h>
+#include <gio/gio.h>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -26,21 +26,6 @@ constexpr size_t kLongestBase = 50;
 std::string& PrivateDirectory() {
   static std::string directory;
   return directory;
-}
-
-// D-Bus address escaping: every byte outside [-0-9A-Za-z_/.\*] as %XX.
-std::string EscapeBusValue(const std::string& value) {
-  std::string escaped;
-  for (unsigned char c : value) {
-    if (g_ascii_isalnum(c) || std::strchr("-_/.\\*", c) != nullptr) {
-      escaped += static_cast<char>(c);
-    } else {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02x", c);
-      escaped += hex;
-    }
-  }
-  return escaped;
 }
 
 }  // namespace
@@ -67,7 +52,8 @@ std::string UsePrivateRuntimeDirectory() {
   if (given != nullptr && *given != '\0') {
     const std::string bus = previous + "/bus";
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr && IsSocket(bus)) {
-      setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + EscapeBusValue(bus)).c_str(), 1);
+      g_autofree char* escaped = g_dbus_address_escape_value(bus.c_str());
+      setenv("DBUS_SESSION_BUS_ADDRESS", (std::string("unix:path=") + escaped).c_str(), 1);
     }
     const std::string pulse = previous + "/pulse/native";
     if (std::getenv("PULSE_SERVER") == nullptr && IsSocket(pulse)) {
