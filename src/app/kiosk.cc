@@ -39,6 +39,7 @@ Kiosk::Kiosk(vkx::HostWindow& host, const Config& config)
              .load = [this](const std::string& url) {
                auto browser = LiveBrowser();
                if (!browser) return;
+               host_.ShowKeyboard(false);
                if (Config::Instance().GetClearSessionOnIdle()) {
                  browser->ResetSessionAndLoad(url);
                } else {
@@ -47,6 +48,8 @@ Kiosk::Kiosk(vkx::HostWindow& host, const Config& config)
              }}) {
   host_.Create(WindowOptions(config));
   CreateBrowser(config);
+  // Started with the kiosk, so that the first field shows it at once.
+  host_.EnableKeyboard(config.GetOnScreenKeyboard());
 }
 
 Kiosk::~Kiosk() {
@@ -66,9 +69,11 @@ void Kiosk::CreateBrowser(const Config& config) {
     service_.PageLoaded(url);
     // The configuration is read again at every navigation.
     host_.SetCursorHidden(Config::Instance().GetHideCursor());
+    host_.EnableKeyboard(Config::Instance().GetOnScreenKeyboard());
     idle_.OnPageLoaded(url);
   };
   hooks.userActivity = [this] { idle_.OnActivity(); };
+  hooks.keyboardWanted = [this](bool shown) { host_.ShowKeyboard(shown); };
   hooks.pageFailed = [this](const std::string& url) { service_.PageFailed(url); };
   client_ = std::make_shared<vkx::Client>(manager_, std::move(hooks));
   engine::BrowserSettings settings;

@@ -90,7 +90,10 @@ void Client::OnLoadEnd(engine::BrowserPtr browser, const engine::Frame& frame,
 }
 
 void Client::OnLoadStart(engine::BrowserPtr browser, const engine::Frame& frame) {
-  if (frame.is_main) recovery_->OnLoadStart(browser, frame.url);
+  if (!frame.is_main) return;
+  recovery_->OnLoadStart(browser, frame.url);
+  // The next page (or the kiosk's status page) starts without a focused field.
+  if (hooks_.keyboardWanted) hooks_.keyboardWanted(false);
 }
 
 void Client::OnLoadError(engine::BrowserPtr browser, const engine::Frame& frame, int error_code,

@@ -29,6 +29,12 @@ void DisplayHandler::OnUserActivity(engine::BrowserPtr /*browser*/) {
   if (hooks_.userActivity) hooks_.userActivity();
 }
 
+void DisplayHandler::OnEditableFocus(engine::BrowserPtr /*browser*/, bool editable) {
+  if (hooks_.keyboardWanted) {
+    hooks_.keyboardWanted(editable && Config::Instance().GetOnScreenKeyboard());
+  }
+}
+
 void DisplayHandler::OnFullscreenModeChange(engine::BrowserPtr /*browser*/, bool fullscreen) {
   // A kiosk that already covers the screen neither enters nor leaves it for the page.
   if (Config::Instance().GetDisplayMode() == Config::Fullscreen) return;

@@ -22,6 +22,9 @@ struct ClientHooks {
   std::function<void(const std::string& url)> pageFailed;
   // A person used the page.
   std::function<void()> userActivity;
+  // Show (true) or hide (false) the on-screen keyboard: an editable element
+  // got or lost the focus, or another page is on its way.
+  std::function<void(bool shown)> keyboardWanted;
 };
 
 class KbdHandler : public engine::KeyboardHandler {
@@ -48,6 +51,7 @@ class DisplayHandler : public engine::DisplayHandler {
                         const std::string& message, const std::string& source,
                         int line) override;
   void OnUserActivity(engine::BrowserPtr browser) override;
+  void OnEditableFocus(engine::BrowserPtr browser, bool editable) override;
 
  private:
   ClientHooks hooks_;

@@ -93,6 +93,7 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"loginSubmit", &Config::loginSubmit_, std::string(), Text, nullptr},
       {"loginHosts", &Config::loginHosts_, std::string(), Text, nullptr},
       {"clearSessionOnIdle", &Config::clearSessionOnIdle_, false, Flag, nullptr},
+      {"onScreenKeyboard", &Config::onScreenKeyboard_, false, Flag, nullptr},
   };
   return table;
 }
@@ -299,6 +300,10 @@ bool Config::Check() {
     for (const std::string& line : ignored) report += "\n" + line;
     if (record.clearSessionOnIdle_ && record.cacheCookies_) {
       report += "\nThe cookie file is read but never written (clearSessionOnIdle=true)";
+    }
+    if (record.onScreenKeyboard_ && !vkx::ProgramInPath(vkx::kOnScreenKeyboardProgram)) {
+      report += "\nThe on-screen keyboard is not installed (onScreenKeyboard=true): " +
+                std::string(vkx::kOnScreenKeyboardProgram) + " is not in PATH";
     }
     if (record.loginHosts_.empty()) {
       report += "\nThe sign-in credentials are offered to every host (loginHosts is empty)";

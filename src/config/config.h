@@ -85,6 +85,9 @@ class Config {
   // The idle return starts a fresh session: nothing of the last visitor
   // stays, and the cookie file is read but never written.
   bool GetClearSessionOnIdle() const { return clearSessionOnIdle_; }
+  // A keyboard in the window's bottom strip while a page's editable
+  // element has the focus.
+  bool GetOnScreenKeyboard() const { return onScreenKeyboard_; }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -130,6 +133,7 @@ class Config {
   std::string loginSubmit_;
   std::string loginHosts_;
   std::atomic<bool> clearSessionOnIdle_{false};
+  std::atomic<bool> onScreenKeyboard_{false};
 };
 
 #pragma pop_macro("None")

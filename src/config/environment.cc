@@ -95,4 +95,11 @@ bool StartProgram(const std::vector<std::string>& argv, std::string& error) {
   return true;
 }
 
+bool ProgramInPath(const std::string& name) {
+  char* path = g_find_program_in_path(name.c_str());
+  const bool found = path != nullptr;
+  g_free(path);
+  return found;
+}
+
 }  // namespace vkx

@@ -35,4 +35,10 @@ std::vector<std::string> StartEnvironment();
 // with the reason in `error`, when it could not be started.
 bool StartProgram(const std::vector<std::string>& argv, std::string& error);
 
+// Whether `name` is an executable found on PATH.
+bool ProgramInPath(const std::string& name);
+
+// The on-screen keyboard the kiosk embeds (onScreenKeyboard=true).
+inline constexpr char kOnScreenKeyboardProgram[] = "onboard";
+
 }  // namespace vkx

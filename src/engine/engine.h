@@ -104,6 +104,8 @@ class DisplayHandler {
                                 const std::string& source, int line) = 0;
   // A person used the page: a key, a pointer move, a button, a touch, a scroll.
   virtual void OnUserActivity(BrowserPtr /*browser*/) {}
+  // An editable element of the page got (true) or lost (false) the focus.
+  virtual void OnEditableFocus(BrowserPtr /*browser*/, bool /*editable*/) {}
 };
 
 // The items of a context menu; the handler may clear them.

@@ -1,14 +1,17 @@
 // The browser's place in the host window: an X child window below the
 // toolbar strip, into which the engine puts its own window.
 #include "window/host_window.h"
+#include "window/on_screen_keyboard.h"
 #include "window/toolbar.h"
 
 namespace vkx {
 
 int HostWindow::ToolbarHeight() const { return toolbar_ ? toolbar_->Height() : 0; }
 
+int HostWindow::KeyboardHeight() const { return keyboard_ ? keyboard_->Height() : 0; }
+
 unsigned HostWindow::BrowserHeight() const {
-  const int height = windowHeight - ToolbarHeight();
+  const int height = windowHeight - ToolbarHeight() - KeyboardHeight();
   return height > 0 ? static_cast<unsigned>(height) : 1;
 }
 
@@ -46,6 +49,21 @@ void HostWindow::ResizeBrowser(const engine::BrowserPtr& browser) {
     XSync(xDisplay, False);
     browser->WasResized();
   }
+}
+
+void HostWindow::EnableKeyboard(bool enabled) {
+  if (hostWindow == 0 || (!enabled && !keyboard_)) return;
+  if (!keyboard_) {
+    keyboard_ = std::make_unique<OnScreenKeyboard>(
+        OnScreenKeyboard::Place{xDisplay, hostWindow, screenNumber},
+        [this] { ToolbarHeightChanged(); });
+    if (cursorHidden) XDefineCursor(xDisplay, keyboard_->StripWindow(), blankCursor);
+  }
+  keyboard_->Enable(enabled);
+}
+
+void HostWindow::ShowKeyboard(bool shown) {
+  if (keyboard_) keyboard_->Show(shown);
 }
 
 void HostWindow::ToolbarHeightChanged() {

@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "window/icons/brellik_icon.h"
 #include "window/icons/default_icon.h"
+#include "window/on_screen_keyboard.h"
 #include "window/toolbar.h"
 
 namespace vkx {
@@ -60,6 +61,7 @@ HostWindow::~HostWindow() {
   StopWatching();
   if (eventSource != nullptr) g_source_unref(eventSource);
   toolbar_.reset();
+  keyboard_.reset();
   if (iconPixmap != 0) XFreePixmap(xDisplay, iconPixmap);
   if (iconMask != 0) XFreePixmap(xDisplay, iconMask);
   if (blankCursor != 0) XFreeCursor(xDisplay, blankCursor);
@@ -120,7 +122,8 @@ void HostWindow::SetCursorHidden(bool hidden) {
   // The toolkit's windows inside the strip and the area set no cursor of
   // their own, so they show their parent's.
   for (const Window window :
-       {hostWindow, browserWindow, toolbar_ ? toolbar_->StripWindow() : Window{0}}) {
+       {hostWindow, browserWindow, toolbar_ ? toolbar_->StripWindow() : Window{0},
+        keyboard_ ? keyboard_->StripWindow() : Window{0}}) {
     if (window == 0) continue;
     if (hidden) {
       XDefineCursor(xDisplay, window, blankCursor);

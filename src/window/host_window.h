@@ -16,6 +16,7 @@
 
 namespace vkx {
 
+class OnScreenKeyboard;
 class Toolbar;
 
 struct HostWindowOptions {
@@ -66,6 +67,13 @@ class HostWindow {
   // browser, to the window and the toolbar.
   void ResizeBrowser(const engine::BrowserPtr& browser);
 
+  // Runs (true) or ends (false) the on-screen keyboard's program; shows
+  // (true) or hides (false) its strip at the window's bottom, which the
+  // browser's area then leaves free. Showing does nothing while it is not
+  // enabled.
+  void EnableKeyboard(bool enabled);
+  void ShowKeyboard(bool shown);
+
   void SetTitle(const std::string& title);
   // true: a blank pointer over the window, the toolbar and the browser's
   // area (the page's own window keeps its cursor by itself).
@@ -95,6 +103,7 @@ class HostWindow {
   unsigned BrowserWidth() const;
   unsigned BrowserHeight() const;
   int ToolbarHeight() const;
+  int KeyboardHeight() const;
   void ToolbarHeightChanged();
 
   // x_events.cc
@@ -119,6 +128,7 @@ class HostWindow {
   int windowHeight = 0;
   bool errorHandlerInstalled = false;
   std::unique_ptr<Toolbar> toolbar_;
+  std::unique_ptr<OnScreenKeyboard> keyboard_;
   HostWindowEvents events_;
   GSource* eventSource = nullptr;
   // Raised once by whoever wants the kiosk to end; never reset.

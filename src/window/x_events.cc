@@ -8,6 +8,7 @@
 
 #include "log/log.h"
 #include "window/host_window.h"
+#include "window/on_screen_keyboard.h"
 #include "window/toolbar.h"
 
 namespace vkx {
@@ -82,6 +83,7 @@ void HostWindow::HandleXEvent(XEvent& event) {
       windowWidth = event.xconfigure.width;
       windowHeight = event.xconfigure.height;
       if (toolbar_) toolbar_->Layout(windowWidth);
+      if (keyboard_) keyboard_->Resize(windowWidth, windowHeight);
       if (events_.resized) events_.resized();
       break;
     case ClientMessage:

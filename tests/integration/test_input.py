@@ -1,8 +1,12 @@
 """What the kiosk does with input and stop requests: keys that reach the host
-window, the toolbar's Quit button and auto-hide, and SIGTERM."""
+window, the toolbar's Quit button and auto-hide, SIGTERM, and the on-screen
+keyboard."""
 
+import os
+import shutil
 import signal
 import time
+import unittest
 
 import vkxtest
 from vkxtest import KioskTestCase, solid_page
@@ -109,6 +113,109 @@ class ToolbarTest(KioskTestCase):
         self.assertGreaterEqual(rest, 0.4, f"shown {rest:.2f} s after the pointer came")
         self.assertLessEqual(rest, 2.5, f"shown {rest:.2f} s after the pointer came")
         watch.wait_for(lambda e: (e["y"], e["height"]) == (SHOWN, 650 - SHOWN))
+
+
+# A field at the bottom of the page that reports its value and, after each
+# resize, where its bottom edge is; a second page to go to.
+FIELD_PAGE = """<!doctype html><html><body style="margin:0;height:100vh">
+<a href="/next" style="position:absolute;top:0;left:0;width:200px;height:100px">next</a>
+<input id="f" style="position:absolute;bottom:8px;left:20px;width:300px;height:30px">
+<script>
+var f = document.getElementById('f');
+f.addEventListener('input', function() { console.log('value ' + f.value); });
+window.addEventListener('resize', function() {
+  setTimeout(function() {
+    console.log('field bottom ' + Math.round(f.getBoundingClientRect().bottom));
+  }, 300);
+});
+</script></body></html>"""
+# Where keys of the kiosk's layout sit, as shares of the strip's size.
+KEY_Q, KEY_W = (0.143, 0.306), (0.209, 0.306)
+
+
+@unittest.skipUnless(shutil.which("onboard"), "onboard is not installed")
+class OnScreenKeyboardTest(KioskTestCase):
+
+    window_manager = ("openbox", "--sm-disable")
+
+    def start(self, **config):
+        self.http.page("/next", "<!doctype html><p>next page</p>")
+        kiosk = self.start_kiosk_with_page(FIELD_PAGE, displayMode="fullscreen",
+                                           enableAutoHide="false", **config)
+        host = self.x.find_host_window()
+        kiosk.wait_for_line("^Page loaded")
+        self.x.wait_for_geometry(host, lambda g: g.height == vkxtest.SCREEN_HEIGHT)
+        return kiosk, host
+
+    def test_shown_for_a_field_typed_into_hidden_after(self):
+        kiosk, host = self.start(onScreenKeyboard="true")
+        managed = self.x.shown_windows()
+        strip = vkxtest.wait_until(lambda: self.x.kiosk_windows(host)["keyboard"], 10,
+                                   what="the keyboard's strip in the host window")
+        watch = self.watch(strip)
+        self.assertEqual(self.x.geometry(strip).map_state, "IsUnMapped")
+
+        def click_field():
+            clicked = time.monotonic()
+            self.x.click(40, vkxtest.SCREEN_HEIGHT - 20)
+            shown = watch.wait_for_event(
+                lambda e: e["event"] == "MapNotify" and e["t"] > clicked, timeout=5)
+            self.assertLess(shown["t"] - clicked, 1.0)
+
+        click_field()
+        keyboard = self.x.geometry(strip)
+        self.assertEqual((keyboard.x, keyboard.width, keyboard.y + keyboard.height),
+                         (0, vkxtest.SCREEN_WIDTH, vkxtest.SCREEN_HEIGHT))
+        self.assertEqual(self.x.shown_windows(), managed, "a window of its own")
+        # The page's area ends at the keyboard, and the field is above it.
+        browser = self.x.kiosk_windows(host)["browser"]
+        area = self.x.wait_for_geometry(browser, lambda g: g.y + g.height <= keyboard.y)
+        bottom = int(kiosk.wait_for_line(r"^>> field bottom (\d+) ").match.group(1))
+        self.assertLessEqual(area.y + bottom, keyboard.y)
+        self.save_screenshot(self.x.screenshot(), "keyboard")
+
+        # Its keys type into the field, as keys through the key policy.
+        for share in (KEY_Q, KEY_W):
+            self.x.click(int(keyboard.width * share[0]),
+                         keyboard.y + int(keyboard.height * share[1]))
+        kiosk.wait_for_line(r"^>> value qw ")
+        kiosk.wait_for_line(r"^OnPreKeyEvent - Ctrl: 0, Alt:0, K:87$")
+
+        # A click beside the field hides it; so does another page.
+        def hidden_after(action):
+            acted = time.monotonic()
+            action()
+            hidden = watch.wait_for_event(
+                lambda e: e["event"] == "UnmapNotify" and e["t"] > acted, timeout=5)
+            self.assertLess(hidden["t"] - acted, 1.0)
+
+        hidden_after(lambda: self.x.click(600, 300))
+        click_field()
+        hidden_after(lambda: self.x.click(100, 90))
+        kiosk.wait_for_line("^URL: .*/next$")
+        self.x.wait_for_geometry(browser, lambda g: g.y + g.height == vkxtest.SCREEN_HEIGHT)
+
+    def test_nothing_without_the_key_or_the_program(self):
+        fake = os.path.join(self.workdir, "bin")
+        os.mkdir(fake)
+        with open(os.path.join(fake, "onboard"), "w") as script:
+            script.write("#!/bin/sh\nexit 3\n")
+        os.chmod(os.path.join(fake, "onboard"), 0o755)
+        for config, env in (({}, None),
+                            ({"onScreenKeyboard": "true"},
+                             {"PATH": fake + os.pathsep + os.environ["PATH"]})):
+            kiosk = self.start_kiosk(dict(url=self.http.page("/", FIELD_PAGE),
+                                          displayMode="fullscreen", **config), env=env)
+            host = self.x.find_host_window()
+            kiosk.wait_for_line("^Page loaded")
+            if config:
+                kiosk.wait_for_line(r"^On-screen keyboard unavailable: onboard ended \(status 3\)$",
+                                    stream="stderr")
+            self.x.click(40, vkxtest.SCREEN_HEIGHT - 20)
+            time.sleep(1.5)
+            strip = self.x.kiosk_windows(host)["keyboard"]
+            self.assertTrue(strip is None or self.x.geometry(strip).map_state == "IsUnMapped")
+            kiosk.stop()
 
 
 if __name__ == "__main__":

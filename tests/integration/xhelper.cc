@@ -466,8 +466,8 @@ int FocusKeys(Window window, int count, char** combos) {
   return 0;
 }
 
-// watch WINDOW SECONDS: the window's geometry now, then every change of it,
-// until the deadline or the window's end.
+// watch WINDOW SECONDS: the window's geometry now, then every change of it
+// and every map and unmap, until the deadline or the window's end.
 int Watch(Window window, double seconds) {
   const DisplayPtr connection = OpenDisplay();
   Display* display = connection.get();
@@ -494,6 +494,10 @@ int Watch(Window window, double seconds) {
       const XConfigureEvent& c = event.xconfigure;
       Emit("\"event\": \"ConfigureNotify\", \"window\": " + JsonString(Hex(window)) +
            geometry(c.x, c.y, c.width, c.height));
+    } else if ((event.type == MapNotify && event.xmap.window == window) ||
+               (event.type == UnmapNotify && event.xunmap.window == window)) {
+      Emit(std::string("\"event\": \"") + (event.type == MapNotify ? "MapNotify" : "UnmapNotify") +
+           "\", \"window\": " + JsonString(Hex(window)));
     } else if (event.type == DestroyNotify && event.xdestroywindow.window == window) {
       Emit("\"event\": \"DestroyNotify\", \"window\": " + JsonString(Hex(window)));
       break;

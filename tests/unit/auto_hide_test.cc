@@ -1,6 +1,11 @@
 #include "window/auto_hide.h"
+#include "window/keyboard_layout.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -47,6 +52,39 @@ TEST(AutoHide, HotStripBoundsAreInclusive) {
   EXPECT_FALSE(InHotStrip(5, 11, 0, 0, 800));
   EXPECT_FALSE(InHotStrip(-1, 5, 0, 0, 800));
   EXPECT_FALSE(InHotStrip(5, -1, 0, 0, 800));
+}
+
+// The on-screen keyboard types text and nothing else: no key that could
+// make a shortcut or reach the keyboard program's own menus.
+TEST(OnScreenKeyboard, LayoutHasTextKeysOnlyAndFitsTheWindow) {
+  const std::string layout = vkx::KioskKeyboardLayout();
+  std::set<std::string> keys;
+  const std::regex key(R"re(<key [^>]*id="([^"]+)")re");
+  for (auto it = std::sregex_iterator(layout.begin(), layout.end(), key);
+       it != std::sregex_iterator(); ++it) {
+    keys.insert((*it)[1]);
+  }
+  const std::set<std::string> others = {"CAPS", "LFSH", "RTSH", "SPCE", "BKSP",
+                                        "TAB",  "RTRN", "LEFT", "RGHT"};
+  const std::regex text_key("(AE|AD|AC|AB)(0[1-9]|1[0-2])|TLDE|BKSL|LSGT");
+  int text_keys = 0;
+  for (const std::string& id : keys) {
+    if (std::regex_match(id, text_key)) {
+      ++text_keys;
+    } else {
+      EXPECT_TRUE(others.contains(id)) << id;
+    }
+  }
+  EXPECT_EQ(text_keys, 48);
+  EXPECT_EQ(layout.find("word_suggestions"), std::string::npos);
+
+  struct Case {
+    int width, height, expected;
+  };
+  for (const Case& c : {Case{1280, 1024, 409}, Case{1280, 800, 320}, Case{800, 600, 240},
+                        Case{300, 200, 80}, Case{0, 0, 1}}) {
+    EXPECT_EQ(vkx::KeyboardHeightFor(c.width, c.height), c.expected) << c.width << "x" << c.height;
+  }
 }
 
 }  // namespace

@@ -21,4 +21,10 @@ inline constexpr char kPong[] = "vkx-pong";
 inline constexpr char kRedirectCancelled[] = "vkx-redirect-cancelled";
 inline constexpr char kRedirectType[] = "(ss)";
 
+// Extension to view: an editable element of the page (or of one of its
+// frames) got (true) or lost (false) the focus; parameters of
+// kEditableFocusType.
+inline constexpr char kEditableFocus[] = "vkx-editable-focus";
+inline constexpr char kEditableFocusType[] = "(b)";
+
 }  // namespace engine::webkit::messages

@@ -246,6 +246,17 @@ struct BrowserSignals {
       }
       return TRUE;
     }
+    if (g_strcmp0(webkit_user_message_get_name(message), messages::kEditableFocus) == 0) {
+      GVariant* parameters = webkit_user_message_get_parameters(message);
+      auto handler = self->HandlerOf(&Client::GetDisplayHandler);
+      if (handler && parameters != nullptr &&
+          g_variant_is_of_type(parameters, G_VARIANT_TYPE(messages::kEditableFocusType))) {
+        gboolean editable = FALSE;
+        g_variant_get(parameters, "(b)", &editable);
+        handler->OnEditableFocus(self->shared_from_this(), editable != FALSE);
+      }
+      return TRUE;
+    }
     if (g_strcmp0(webkit_user_message_get_name(message), messages::kConsole) != 0) return FALSE;
     GVariant* parameters = webkit_user_message_get_parameters(message);
     if (parameters == nullptr ||

@@ -372,16 +372,19 @@ class XDisplay:
         """The kiosk's X windows inside the host window: "toolbar" (the top
         strip, None without a toolbar), "browser" (the window the engine is
         embedded in) and "engine" (the engine's own window, None before it
-        is embedded). The browser window is the larger child of the host."""
+        is embedded), and "keyboard" (the on-screen keyboard's strip, None
+        without one). The browser window is the larger child of the host."""
         children = self.children(host)
+        keyboard = next((node.id for node in children if node.name == "vkx-keyboard"), None)
+        children = [node for node in children if node.id != keyboard]
         if not children:
-            return {"toolbar": None, "browser": None, "engine": None}
+            return {"toolbar": None, "browser": None, "engine": None, "keyboard": keyboard}
         children.sort(key=lambda node: node.width * node.height, reverse=True)
         browser = children[0]
         inside = self.children(browser.id)
         return {"browser": browser.id,
                 "toolbar": children[1].id if len(children) > 1 else None,
-                "engine": inside[0].id if inside else None}
+                "engine": inside[0].id if inside else None, "keyboard": keyboard}
 
     # Screenshots
 
@@ -428,7 +431,9 @@ class XDisplay:
         return self.run(["xdotool"] + [str(a) for a in args])
 
     def move_pointer(self, x, y):
-        self.xdotool("mousemove", "--sync", x, y)
+        # --sync waits for the pointer to move: forever when it is there already.
+        if self.xdotool("getmouselocation").split()[:2] != [f"x:{x}", f"y:{y}"]:
+            self.xdotool("mousemove", "--sync", x, y)
 
     def click(self, x, y, button=1):
         self.move_pointer(x, y)

@@ -1,7 +1,8 @@
 // Web-process extension: forwards the page's console output to the UI
 // process, which has no console signal of its own, answers its pings,
 // keeps the page's scripts away from the clipboard and cancels redirects
-// that leave the web.
+// that leave the web, and tells it when an editable element has the focus
+// (for the on-screen keyboard).
 //
 // console.log and its siblings are wrapped in every frame as its window
 // object is made, so that each call is reported with the calling script's
@@ -69,6 +70,37 @@ constexpr const char* kClipboardLock = R"JS((function() {
   });
 }))JS";
 
+// Reports focus on editable elements. It runs in a script world of its own,
+// so the page's scripts can neither call the report nor replace the
+// listeners, which are the first on the window and see every focus
+// change. When the page's area shrinks for the keyboard, the focused
+// element is scrolled back into view.
+constexpr const char* kFocusReporter = R"JS((function(report) {
+  var textTypes = ['text', 'password', 'search', 'email', 'url', 'tel', 'number'];
+  var editable = function(element) {
+    if (!element || element.disabled || element.readOnly) return false;
+    if (element.isContentEditable) return true;
+    if (element.localName === 'textarea') return true;
+    if (element.localName !== 'input') return false;
+    return textTypes.indexOf(element.type) >= 0;
+  };
+  window.addEventListener('focusin', function(event) {
+    report(editable(event.target));
+  }, true);
+  window.addEventListener('focusout', function(event) {
+    if (!editable(event.relatedTarget)) report(false);
+  }, true);
+  window.addEventListener('resize', function() {
+    var element = document.activeElement;
+    if (editable(element)) element.scrollIntoView({block: 'nearest'});
+  }, true);
+}))JS";
+
+WebKitScriptWorld* FocusWorld() {
+  static WebKitScriptWorld* world = webkit_script_world_new_with_name("vkx-focus");
+  return world;
+}
+
 void Send(WebKitWebPage* page, const char* text, const char* source, guint line) {
   GVariant* parameters =
       g_variant_new(messages::kConsoleType, text ? text : "", source ? source : "", line);
@@ -91,6 +123,24 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
       jsc_value_function_call(installer, JSC_TYPE_VALUE, send, G_TYPE_NONE);
   g_autoptr(JSCValue) lock = jsc_context_evaluate(context, kClipboardLock, -1);
   g_autoptr(JSCValue) locked = jsc_value_function_call(lock, G_TYPE_NONE);
+}
+
+void OnEditableFocus(gboolean editable, gpointer page) {
+  webkit_web_page_send_message_to_view(
+      static_cast<WebKitWebPage*>(page),
+      webkit_user_message_new(messages::kEditableFocus,
+                              g_variant_new(messages::kEditableFocusType, editable)),
+      nullptr, nullptr, nullptr);
+}
+
+void OnFocusWorldCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                         gpointer) {
+  g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, world);
+  g_autoptr(JSCValue) report = jsc_value_new_function(
+      context, nullptr, G_CALLBACK(OnEditableFocus), page, nullptr, G_TYPE_NONE, 1, G_TYPE_BOOLEAN);
+  g_autoptr(JSCValue) installer = jsc_context_evaluate(context, kFocusReporter, -1);
+  g_autoptr(JSCValue) result =
+      jsc_value_function_call(installer, JSC_TYPE_VALUE, report, G_TYPE_NONE);
 }
 
 void OnConsoleMessageSent(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
@@ -146,4 +196,6 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtensi
   g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(OnWindowObjectCleared), nullptr);
+  g_signal_connect(FocusWorld(), "window-object-cleared", G_CALLBACK(OnFocusWorldCleared),
+                   nullptr);
 }
