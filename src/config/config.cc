@@ -94,6 +94,9 @@ const std::vector<ConfigKeys::Key>& ConfigKeys::Table() {
       {"loginHosts", &Config::loginHosts_, std::string(), Text, nullptr},
       {"clearSessionOnIdle", &Config::clearSessionOnIdle_, false, Flag, nullptr},
       {"onScreenKeyboard", &Config::onScreenKeyboard_, false, Flag, nullptr},
+      {"clientCertificate", &Config::clientCertificate_, std::string(), Text, nullptr},
+      {"clientCertificateKey", &Config::clientCertificateKey_, std::string(), Text, nullptr},
+      {"clientCertificateHosts", &Config::clientCertificateHosts_, std::string(), Text, nullptr},
   };
   return table;
 }

@@ -88,6 +88,12 @@ class Config {
   // A keyboard in the window's bottom strip while a page's editable
   // element has the focus.
   bool GetOnScreenKeyboard() const { return onScreenKeyboard_; }
+  // The TLS client certificate (PEM file or PKCS#11 URI), its key (the
+  // same; empty: with the certificate) and the hosts it is offered to
+  // (urlAllowList entries; empty: the host of url).
+  std::string GetClientCertificate() const { return clientCertificate_; }
+  std::string GetClientCertificateKey() const { return clientCertificateKey_; }
+  std::string GetClientCertificateHosts() const { return clientCertificateHosts_; }
 
  private:
   // The table of the file's keys, each with its field, default, parser and
@@ -134,6 +140,9 @@ class Config {
   std::string loginHosts_;
   std::atomic<bool> clearSessionOnIdle_{false};
   std::atomic<bool> onScreenKeyboard_{false};
+  std::string clientCertificate_;
+  std::string clientCertificateKey_;
+  std::string clientCertificateHosts_;
 };
 
 #pragma pop_macro("None")

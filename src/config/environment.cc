@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kUsername = "VKX_BRELLIK_USERNAME";
 constexpr const char* kPassword = "VKX_BRELLIK_PASSWORD";
+constexpr const char* kCertificatePin = "VKX_CLIENT_CERT_PIN";
 
 Credentials& Stored() {
   static Credentials credentials;
@@ -49,6 +50,9 @@ const Credentials& TakeCredentials() {
   if (username || password) {
     Stored().username = username.value_or("");
     Stored().password = password.value_or("");
+  }
+  if (std::optional<std::string> pin = TakeVariable(kCertificatePin)) {
+    Stored().certificatePin = *pin;
   }
   return Stored();
 }

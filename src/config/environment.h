@@ -1,5 +1,5 @@
-// The environment the kiosk was started with. The sign-in credentials are
-// taken out of it once, at start, and kept in memory only: no program the
+// The environment the kiosk was started with. The sign-in credentials and
+// the client certificate's PIN are taken out of it once, at start, and kept in memory only: no program the
 // kiosk or its engine starts ever sees them. The programs the kiosk starts
 // for a page (the launcher, the desktop's opener) get the environment as it
 // was at start, without the credentials and without the kiosk's own
@@ -14,12 +14,14 @@ namespace vkx {
 struct Credentials {
   std::string username;
   std::string password;
+  // VKX_CLIENT_CERT_PIN; empty: not set.
+  std::string certificatePin;
 };
 
-// Moves VKX_BRELLIK_USERNAME and VKX_BRELLIK_PASSWORD out of the process's
-// environment (their bytes wiped where the process's start environment is
-// shown, /proc/PID/environ) into memory, when either is set; returns what
-// memory holds.
+// Moves VKX_BRELLIK_USERNAME, VKX_BRELLIK_PASSWORD and VKX_CLIENT_CERT_PIN
+// out of the process's environment (their bytes wiped where the process's
+// start environment is shown, /proc/PID/environ) into memory, when set;
+// returns what memory holds.
 const Credentials& TakeCredentials();
 
 // Takes the credentials, then keeps a copy of the environment for the

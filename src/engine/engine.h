@@ -51,8 +51,30 @@ class Browser {
   // main frame's URL (a reload loads it). Not a page load: no load handler
   // call comes for it, and no navigation decision is asked.
   virtual void ShowStatusPage(const std::string& html, const std::string& for_url) = 0;
+  // Shows `html` as ShowStatusPage does, as the page where a person types
+  // a PIN: while it is shown, Return pressed on the keyboard (never a
+  // page's script) hands the text of its element "pin" to `entered`.
+  virtual void ShowPinPage(const std::string& html, const std::string& for_url,
+                           std::function<void(const std::string& pin)> entered) = 0;
 };
 using BrowserPtr = std::shared_ptr<Browser>;
+
+// A TLS client certificate with its private key, as the engine offers it.
+class ClientCertificate {
+ public:
+  virtual ~ClientCertificate() = default;
+};
+using ClientCertificatePtr = std::shared_ptr<const ClientCertificate>;
+
+// The token holding a client certificate's key asks for its PIN.
+struct PinRequest {
+  std::string host;
+  // The PIN given last was wrong.
+  bool retry = false;
+  // What the token says of the tries left: 0 unknown, 1 the final one,
+  // 2 several.
+  int tries_left = 0;
+};
 
 // The frame a load event belongs to.
 struct Frame {
@@ -151,6 +173,19 @@ class RequestHandler {
   // The renderer stopped answering, and answered again.
   virtual void OnRenderProcessUnresponsive(BrowserPtr /*browser*/) {}
   virtual void OnRenderProcessResponsive(BrowserPtr /*browser*/) {}
+  // A server asks for a TLS client certificate: the one to offer, or null
+  // (the handshake goes on without one).
+  virtual ClientCertificatePtr OnClientCertificateRequest(BrowserPtr /*browser*/,
+                                                          const std::string& /*host*/,
+                                                          int /*port*/) {
+    return nullptr;
+  }
+  // The offered certificate's token asks for its PIN: the PIN, or nullopt
+  // (the load fails).
+  virtual std::optional<std::string> OnClientCertificatePin(BrowserPtr /*browser*/,
+                                                            const PinRequest& /*request*/) {
+    return std::nullopt;
+  }
 };
 
 // Script dialogs (alert, confirm, prompt, leave-page questions).
@@ -234,6 +269,12 @@ bool IsRunning();
 // socks5://host:port), except to the comma-separated `ignoreHosts`; an
 // empty `proxy`: the system's settings. Cheap when nothing changed.
 void SetNetworkProxy(const std::string& proxy, const std::string& ignoreHosts);
+
+// Loads a client certificate and its private key: each a PEM file or a
+// PKCS#11 URI ("pkcs11:..."); `key` empty: the key is in the certificate's
+// file, or on its token. Null, with the reason in `error`, when it cannot.
+ClientCertificatePtr LoadClientCertificate(const std::string& certificate, const std::string& key,
+                                           std::string& error);
 
 // Creates a browser inside the X window `parent`; asynchronous: the life-span
 // handler's OnAfterCreated reports it. False when the request was refused.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "config/config.h"
 #include "log/log.h"
@@ -71,6 +72,10 @@ void Recovery::OnLoadEnd(engine::BrowserPtr browser, const std::string& url,
 
 void Recovery::OnLoadError(engine::BrowserPtr browser, const std::string& url, int error_code,
                            const std::string& error_text) {
+  if (error_code == engine::ERR_SSL_CLIENT_AUTH_CERT_NEEDED) {
+    OnClientCertificateNeeded(browser, url, std::exchange(client_certificate_unusable_, false));
+    return;
+  }
   if (!IsRetryableLoadError(error_code)) return;
   ScheduleRetry(browser, url, error_text + ", error " + std::to_string(error_code),
                 ReasonOfLoadError(error_code));
@@ -83,6 +88,16 @@ void Recovery::OnCertificateRefused(engine::BrowserPtr browser, const std::strin
   StatusPage page;
   page.reason = StatusReason::CertificateRefused;
   page.certificate = problem;
+  ShowStatus(browser, url, page, kCertificateRetry);
+}
+
+void Recovery::OnClientCertificateNeeded(engine::BrowserPtr browser, const std::string& url,
+                                         bool unusable) {
+  if (!MayLoad(url)) return;
+  RetryLater(browser, url, kCertificateRetry);
+  StatusPage page;
+  page.reason = unusable ? StatusReason::ClientCertificateUnusable
+                         : StatusReason::ClientCertificateMissing;
   ShowStatus(browser, url, page, kCertificateRetry);
 }
 

@@ -55,6 +55,14 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
   void OnCertificateRefused(engine::BrowserPtr browser, const std::string& url,
                             CertProblem problem);
   static constexpr std::chrono::seconds kCertificateRetry{60};
+  // The site at `url` demands a client certificate and got none: a status
+  // page that says so (`unusable`: the configured one cannot be loaded),
+  // tried again like a refused certificate.
+  void OnClientCertificateNeeded(engine::BrowserPtr browser, const std::string& url,
+                                 bool unusable);
+  // The configured client certificate could not be loaded: the next site
+  // that demands one is told so.
+  void NoteClientCertificateUnusable() { client_certificate_unusable_ = true; }
   void OnRendererTerminated(engine::BrowserPtr browser, engine::TerminationStatus status);
   void OnUnresponsive(engine::BrowserPtr browser);
   void OnResponsive(engine::BrowserPtr browser);
@@ -81,6 +89,7 @@ class Recovery : public std::enable_shared_from_this<Recovery> {
                   std::chrono::milliseconds delay);
 
   std::function<Clock::time_point()> clock_;
+  bool client_certificate_unusable_ = false;
   std::function<std::string()> languages_;
   Backoff crash_backoff_{true};
   Backoff load_backoff_{false};

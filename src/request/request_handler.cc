@@ -8,6 +8,7 @@
 #include "log/log.h"
 #include "request/cert_validation.h"
 #include "request/recovery.h"
+#include "request/status_page.h"
 
 bool RequestHandler::OnBeforeBrowse(engine::BrowserPtr browser, const std::string& url,
                                     bool /*user_gesture*/, bool /*is_redirect*/) {
@@ -97,4 +98,49 @@ void RequestHandler::LaunchDefaultHandler(const std::string& url) {
   if (!vkx::StartProgram({"xdg-open", url}, error)) {
     vkx::LogError("Failed to launch default handler for URL: " + url + ": " + error);
   }
+}
+
+engine::ClientCertificatePtr RequestHandler::OnClientCertificateRequest(
+    engine::BrowserPtr /*browser*/, const std::string& host, int port) {
+  Config& config = Config::Instance();
+  if (!vkx::OffersClientCertificate(host, port, config)) return nullptr;
+  std::string error;
+  engine::ClientCertificatePtr certificate = engine::LoadClientCertificate(
+      config.GetClientCertificate(), config.GetClientCertificateKey(), error);
+  if (!certificate) {
+    vkx::LogError(std::string("Client certificate not loaded (") +
+                  (config.GetClientCertificateKey().empty()
+                       ? "clientCertificate"
+                       : "clientCertificate, clientCertificateKey") +
+                  "): " + error);
+    if (recovery_) recovery_->NoteClientCertificateUnusable();
+    return nullptr;
+  }
+  if (certificate_hosts_.insert(host).second) {
+    vkx::LogInfo("Client certificate offered to " + host);
+  }
+  return certificate;
+}
+
+std::optional<std::string> RequestHandler::OnClientCertificatePin(
+    engine::BrowserPtr browser, const engine::PinRequest& request) {
+  std::optional<std::string> pin = pin_.Answer(request.retry);
+  if (pin || !browser) return pin;
+  // A person types it on the kiosk's PIN page; the page is loaded again
+  // with it.
+  const std::string url = browser->GetMainFrameURL();
+  vkx::LogInfo(std::string(request.retry ? "Client certificate PIN refused" :
+                                           "Client certificate PIN asked for") +
+               " by the token for " + request.host);
+  std::weak_ptr<engine::Browser> target = browser;
+  browser->ShowPinPage(
+      vkx::PinPageHtml(request.host, request.retry, request.tries_left,
+                       vkx::StatusLanguage(Config::Instance().GetAcceptLanguageList())),
+      url, [this, target, url](const std::string& typed) {
+        auto page = target.lock();
+        if (!page || typed.empty()) return;
+        pin_.Entered(typed);
+        page->LoadURL(url);
+      });
+  return std::nullopt;
 }

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "config/environment.h"
 #include "request/cert_validation.h"
+#include "request/client_certificate.h"
 #include "request/lockdown.h"
 
 namespace vkx {
@@ -34,6 +36,11 @@ class RequestHandler : public engine::RequestHandler {
   void OnNavigationEndedRenderer(engine::BrowserPtr browser, const std::string& url) override;
   void OnRenderProcessUnresponsive(engine::BrowserPtr browser) override;
   void OnRenderProcessResponsive(engine::BrowserPtr browser) override;
+  engine::ClientCertificatePtr OnClientCertificateRequest(engine::BrowserPtr browser,
+                                                          const std::string& host,
+                                                          int port) override;
+  std::optional<std::string> OnClientCertificatePin(engine::BrowserPtr browser,
+                                                    const engine::PinRequest& request) override;
 
   // Where renderer crashes and hangs are reported.
   void SetRecovery(std::shared_ptr<vkx::Recovery> recovery) { recovery_ = std::move(recovery); }
@@ -50,6 +57,10 @@ class RequestHandler : public engine::RequestHandler {
   // to a local file): refused from then on, so that a page cannot loop the
   // kiosk through renderer restarts.
   std::set<std::string> renderer_enders_;
+  // The client certificate's PIN: the environment's, or what a person typed.
+  vkx::PinKeeper pin_{vkx::TakeCredentials().certificatePin};
+  // Hosts told once that they were offered the certificate.
+  std::set<std::string> certificate_hosts_;
 };
 
 using vkx::IsExternalProtocolUrl;

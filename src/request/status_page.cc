@@ -9,33 +9,47 @@ namespace {
 // The page's words in one language.
 struct Words {
   const char* lang;
-  const char* heading[3];  // by StatusKind
-  const char* title[3];    // "{host}" stands for the host
+  const char* heading[4];  // by StatusKind
+  const char* title[4];    // "{host}" stands for the host
   const char* retry;       // "{n}": seconds
   const char* retryNow;
-  const char* admin;       // certificate refused only
+  const char* admin[4];    // by StatusKind; null: none
 };
 
 const Words kEnglish = {
     "en",
-    {"Waiting for the server", "Certificate refused", "Restarting the page"},
-    {"Waiting for {host}", "Certificate refused: {host}", "Restarting {host}"},
+    {"Waiting for the server", "Certificate refused", "Restarting the page",
+     "Certificate needed"},
+    {"Waiting for {host}", "Certificate refused: {host}", "Restarting {host}",
+     "Certificate needed: {host}"},
     "Trying again in {n} s",
     "Trying again now",
-    "For the administrator: the kiosk accepts only certificates that it can verify against "
-    "the system's trust store (/etc/ssl/certs). The configuration key acceptCertError=true "
-    "makes it accept every certificate.",
+    {nullptr,
+     "For the administrator: the kiosk accepts only certificates that it can verify against "
+     "the system's trust store (/etc/ssl/certs). The configuration key acceptCertError=true "
+     "makes it accept every certificate.",
+     nullptr,
+     "For the administrator: the configuration key clientCertificate (with "
+     "clientCertificateKey) names the terminal's certificate, clientCertificateHosts the "
+     "hosts it is offered to."},
 };
 
 const Words kGerman = {
     "de",
-    {"Warten auf den Server", "Zertifikat abgelehnt", "Die Seite wird neu gestartet"},
-    {"Warten auf {host}", "Zertifikat abgelehnt: {host}", "Neustart: {host}"},
+    {"Warten auf den Server", "Zertifikat abgelehnt", "Die Seite wird neu gestartet",
+     "Zertifikat erforderlich"},
+    {"Warten auf {host}", "Zertifikat abgelehnt: {host}", "Neustart: {host}",
+     "Zertifikat erforderlich: {host}"},
     "Neuer Versuch in {n} s",
     "Neuer Versuch läuft",
-    "Für die Administration: Der Kiosk nimmt nur Zertifikate an, die er mit dem "
-    "Zertifikatsspeicher des Systems (/etc/ssl/certs) prüfen kann. Der Konfigurationsschlüssel "
-    "acceptCertError=true lässt ihn jedes Zertifikat annehmen.",
+    {nullptr,
+     "Für die Administration: Der Kiosk nimmt nur Zertifikate an, die er mit dem "
+     "Zertifikatsspeicher des Systems (/etc/ssl/certs) prüfen kann. Der Konfigurationsschlüssel "
+     "acceptCertError=true lässt ihn jedes Zertifikat annehmen.",
+     nullptr,
+     "Für die Administration: Der Konfigurationsschlüssel clientCertificate (mit "
+     "clientCertificateKey) nennt das Zertifikat des Terminals, clientCertificateHosts die "
+     "Hosts, denen es angeboten wird."},
 };
 
 const Words& WordsOf(Language language) {
@@ -54,6 +68,12 @@ const char* ReasonText(StatusReason reason, Language language) {
     case StatusReason::Offline: return de ? "keine Netzwerkverbindung" : "no network connection";
     case StatusReason::NetworkError: return de ? "Netzwerkfehler" : "network error";
     case StatusReason::ServerError: return de ? "Serverfehler {n}" : "server error {n}";
+    case StatusReason::ClientCertificateMissing:
+      return de ? "Die Seite verlangt ein Zertifikat, das dieses Terminal nicht hat."
+                : "The site asks for a certificate that this terminal does not have.";
+    case StatusReason::ClientCertificateUnusable:
+      return de ? "Das Zertifikat dieses Terminals lässt sich nicht laden."
+                : "This terminal's certificate cannot be loaded.";
     case StatusReason::CertificateRefused:
       break;  // CertificateText
     case StatusReason::RendererCrashed:
@@ -111,6 +131,10 @@ std::string Lower(std::string_view text) {
 StatusKind KindOf(StatusReason reason) {
   if (reason >= StatusReason::RendererCrashed) return StatusKind::Restarting;
   if (reason == StatusReason::CertificateRefused) return StatusKind::CertificateRefused;
+  if (reason == StatusReason::ClientCertificateMissing ||
+      reason == StatusReason::ClientCertificateUnusable) {
+    return StatusKind::CertificateNeeded;
+  }
   return StatusKind::Waiting;
 }
 
@@ -222,10 +246,39 @@ std::string StatusPageHtml(const StatusPage& page) {
             "if(n>0){e.textContent=e.dataset.text.replace('{n}',n);}"
             "else{e.textContent=e.dataset.now;clearInterval(t);}},1000);})();</script>";
   }
-  if (kind == StatusKind::CertificateRefused) {
-    html += "<p id=\"admin\">" + EscapeHtml(words.admin) + "</p>";
+  if (const char* admin = words.admin[static_cast<int>(kind)]) {
+    html += "<p id=\"admin\">" + EscapeHtml(admin) + "</p>";
   }
   return html + "</body></html>";
+}
+
+std::string PinPageHtml(const std::string& host, bool wrong, int triesLeft, Language language) {
+  const bool de = language == Language::German;
+  std::string note;
+  if (wrong) {
+    note = de ? "Die PIN war falsch." : "The PIN was wrong.";
+    if (triesLeft == 1) note += de ? " Dies ist der letzte Versuch." : " This is the last try.";
+    if (triesLeft == 2) note += de ? " Es bleiben mehrere Versuche." : " Several tries are left.";
+  }
+  return "<!DOCTYPE html><html lang=\"" + std::string(de ? "de" : "en") +
+         "\"><head><meta charset=\"utf-8\"><title>" +
+         EscapeHtml((de ? "PIN für " : "PIN for ") + host) +
+         "</title><style>"
+         "html,body{margin:0;height:100%;overflow:hidden}"
+         "body{display:flex;flex-direction:column;align-items:center;justify-content:center;"
+         "text-align:center;background:#e4e4e4;color:#222;font-family:sans-serif}"
+         "h1{font-size:6vmin;margin:0 5vw 3vmin;font-weight:normal}"
+         "p{margin:1.5vmin 5vw;font-size:4vmin;overflow-wrap:anywhere}"
+         "#host{font-weight:bold}#wrong{color:#a00}"
+         "input{font-size:5vmin;width:14em;max-width:80vw;padding:1vmin;text-align:center}"
+         "</style></head><body><h1>" +
+         (de ? "PIN des Zertifikats" : "Certificate PIN") + "</h1><p id=\"host\">" +
+         EscapeHtml(host) + "</p><p>" +
+         (de ? "Bitte die PIN eingeben und mit der Eingabetaste bestätigen."
+             : "Type the PIN and press Enter.") +
+         "</p>" + (note.empty() ? "" : "<p id=\"wrong\">" + note + "</p>") +
+         "<form onsubmit=\"return false\"><input id=\"pin\" type=\"password\" "
+         "autocomplete=\"off\" autofocus></form></body></html>";
 }
 
 }  // namespace vkx

@@ -12,7 +12,7 @@
 
 namespace vkx {
 
-enum class StatusKind { Waiting, CertificateRefused, Restarting };
+enum class StatusKind { Waiting, CertificateRefused, Restarting, CertificateNeeded };
 
 enum class StatusReason {
   // Waiting for the server.
@@ -26,6 +26,10 @@ enum class StatusReason {
   ServerError,
   // Certificate refused, for StatusPage::certificate.
   CertificateRefused,
+  // Certificate needed: the site demands a client certificate, and none is
+  // offered to it, or the configured one cannot be loaded.
+  ClientCertificateMissing,
+  ClientCertificateUnusable,
   // Restarting.
   RendererCrashed,
   RendererOutOfMemory,
@@ -65,5 +69,11 @@ std::string StatusPageTitle(const StatusPage& page);
 // A whole HTML document: no link, no form, nothing that leaves it; a small
 // script counts the seconds down.
 std::string StatusPageHtml(const StatusPage& page);
+
+// The page on which a person types the PIN of the token that holds the
+// client certificate for `host`: one field ("pin"), which Return submits
+// to the kiosk; `wrong`: the last PIN was refused; `triesLeft` as the token
+// reports it (0 unknown, 1 the final one, 2 several).
+std::string PinPageHtml(const std::string& host, bool wrong, int triesLeft, Language language);
 
 }  // namespace vkx

@@ -8,14 +8,17 @@ through a private mount namespace: the machine's trust store is never
 touched."""
 
 import os
+import shutil
 import ssl
 import subprocess
 import sys
+import tempfile
 import time
 
 import vkxtest
 from vkxtest import (CertificateAuthority, HttpsServer, Kiosk, PrivateFilesTestCase,
-                     PrivateSystemFiles, Response, click_at, wait_for_nth_line, wait_for_page)
+                     PrivateSystemFiles, Response, click_at, wait_for_nth_line, wait_for_page,
+                     wait_until)
 
 TRACE = ("ValidateCertificateChain", "ValidateWithOpenSSL")
 
@@ -231,6 +234,81 @@ class ClickToNewHostTest(PrivateFilesTestCase):
             click_at(self.x, *middle)
             self.x.move_pointer(vkxtest.SCREEN_WIDTH - 1, vkxtest.SCREEN_HEIGHT - 1)
         wait_for_page(kiosk, 200, pages[-1], out, timeout=20)
+
+
+def client_page(request):
+    """Reports the client certificate the server got, on the console."""
+    name = request.client or "none"
+    return Response(body=f"<title>client {name}</title><script>console.log('client {name}')"
+                    "</script>".encode())
+
+
+class ClientCertificateTest(vkxtest.KioskTestCase):
+    """Servers that ask for a TLS client certificate (localhost demands one,
+    127.0.0.1 asks and takes none), and the kiosk's certificate."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.folder = tempfile.mkdtemp(prefix="vkx-client-")
+        cls.ca = CertificateAuthority(cls.folder)
+        cls.servers = {}
+        for host, required in (("localhost", True), ("127.0.0.1", False)):
+            server = HttpsServer(*cls.ca.self_signed_server(host), hostname=host,
+                                 client_ca=cls.ca.root, client_required=required)
+            server.route("/", client_page)
+            cls.servers[host] = server
+        cls.cert, cls.key = cls.ca.client("vkx-terminal")
+        cls.combined = os.path.join(cls.folder, "combined.pem")
+        with open(cls.combined, "w", encoding="ascii") as out:
+            for part in (cls.cert, cls.key):
+                with open(part, encoding="ascii") as pem:
+                    out.write(pem.read())
+
+    @classmethod
+    def tearDownClass(cls):
+        for server in cls.servers.values():
+            server.stop()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        super().tearDownClass()
+
+    def run_kiosk(self, host, env=None, **config):
+        kiosk = self.start_kiosk(dict(url=self.servers[host].url("/"), acceptCertError="true",
+                                      enableToolbar="false", **config), env=env)
+        return kiosk
+
+    def test_pem_certificate_offered_to_its_hosts_only(self):
+        cases = (
+            ("localhost", dict(clientCertificate=self.cert, clientCertificateKey=self.key),
+             "vkx-terminal"),
+            ("localhost", dict(clientCertificate=self.combined), "vkx-terminal"),
+            ("127.0.0.1", dict(clientCertificate=self.combined, clientCertificateHosts="localhost"),
+             "none"),
+            ("127.0.0.1", dict(clientCertificate=self.combined,
+                               clientCertificateHosts="localhost, 127.0.0.1"), "vkx-terminal"),
+        )
+        for host, config, expected in cases:
+            with self.subTest(host=host, config=config):
+                kiosk = self.run_kiosk(host, **config)
+                kiosk.wait_for_line(rf"^>> client {expected} ", timeout=30)
+                offered = f"Client certificate offered to {host}"
+                self.assertEqual(offered in kiosk.lines(), expected != "none")
+                kiosk.stop()
+
+    def test_status_page_when_the_site_demands_one(self):
+        for config, reason in (({}, None),
+                               ({"clientCertificate": os.path.join(self.folder, "missing.pem")},
+                                "^Client certificate not loaded \\(clientCertificate\\): ")):
+            with self.subTest(config=config):
+                served = len(self.servers["localhost"].requests("/"))
+                kiosk = self.run_kiosk("localhost", **config)
+                host = self.x.find_host_window()
+                wait_until(lambda: (self.x.text_property(host, "_NET_WM_NAME") or ("", ""))[1] ==
+                           "Certificate needed: localhost", 30, what="the status page")
+                if reason:
+                    kiosk.wait_for_line(reason, stream="stderr")
+                self.assertEqual(len(self.servers["localhost"].requests("/")), served)
+                kiosk.stop()
 
 
 if __name__ == "__main__":

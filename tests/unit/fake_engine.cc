@@ -61,6 +61,15 @@ void Shutdown() {}
 void RemoveRuntimeFiles() {}
 bool IsRunning() { return true; }
 void SetNetworkProxy(const std::string&, const std::string&) {}
+// A certificate "loads" when its name does not start with "missing".
+ClientCertificatePtr LoadClientCertificate(const std::string& certificate, const std::string&,
+                                           std::string& error) {
+  if (certificate.rfind("missing", 0) == 0) {
+    error = "No such file";
+    return nullptr;
+  }
+  return std::make_shared<ClientCertificate>();
+}
 bool CreateBrowser(unsigned long, const Rect&, std::shared_ptr<Client>, const std::string&,
                    const BrowserSettings&) {
   return true;

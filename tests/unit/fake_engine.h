@@ -40,6 +40,12 @@ class Browser : public engine::Browser {
   void ShowStatusPage(const std::string& html, const std::string& url) override {
     status_pages.push_back({html, url});
   }
+  void ShowPinPage(const std::string& html, const std::string& url,
+                   std::function<void(const std::string& pin)> entered) override {
+    status_pages.push_back({html, url});
+    pin_entered = std::move(entered);
+  }
+  std::function<void(const std::string& pin)> pin_entered;
   double zoom = 1.0;
   bool cursor_hidden = false;
   struct StatusPage {

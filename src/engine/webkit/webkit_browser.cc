@@ -68,6 +68,7 @@ gboolean WebKitBrowser::HandleKeyPress(GdkEventKey* event) {
     return handler->OnKeyEvent(shared_from_this(), key) ? TRUE : FALSE;
   }
   if (handler->OnPreKeyEvent(shared_from_this(), key, nullptr)) return TRUE;
+  ReadPinOnReturn(event);
   passed_keys_.push_back(press);
   if (passed_keys_.size() > kPassedKeysKept) passed_keys_.pop_front();
   return FALSE;
@@ -155,6 +156,11 @@ void WebKitBrowser::Reload() {
 
 void WebKitBrowser::ShowStatusPage(const std::string& html, const std::string& for_url) {
   if (view_ == nullptr) return;
+  pin_entered_ = nullptr;
+  // Nothing of the last page keeps the focus (the on-screen keyboard goes).
+  if (auto handler = HandlerOf(&Client::GetDisplayHandler)) {
+    handler->OnEditableFocus(shared_from_this(), false);
+  }
   status_.requested = true;
   status_.url = for_url;
   status_.ends_failed_load = false;

@@ -43,6 +43,8 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   void SetZoomLevel(double level) override;
   void SetCursorHidden(bool hidden) override;
   void ShowStatusPage(const std::string& html, const std::string& for_url) override;
+  void ShowPinPage(const std::string& html, const std::string& for_url,
+                   std::function<void(const std::string& pin)> entered) override;
   // Asks the renderer every few seconds whether it still answers.
   void StartResponsivenessChecks();
 
@@ -73,6 +75,14 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   gboolean DecideNewWindow(WebKitNavigationPolicyDecision* decision);
   static gboolean DecideResponse(WebKitResponsePolicyDecision* decision);
   gboolean HandleKeyPress(GdkEventKey* event);
+  // webkit_client_cert.cc: the engine's certificate, PIN and HTTP
+  // authentication requests; Return on the PIN page.
+  gboolean Authenticate(WebKitAuthenticationRequest* request);
+  bool ReadPinOnReturn(const GdkEventKey* event);
+  // The kiosk's number for a failed load's error: a TLS failure after a
+  // server asked for a certificate and was offered none is the site
+  // demanding one.
+  int LoadErrorOf(const GError* error) const;
   void Ping();
   // A script dialog is on show in the view: the page waits for a person,
   // and its renderer's silence is no hang.
@@ -139,6 +149,11 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
   // Hosts that asked for a client certificate and were told once that
   // the kiosk has none.
   std::set<std::string> hosts_without_certificate_;
+  // A server asked for a client certificate during the current load and
+  // was offered none.
+  bool certificate_declined_ = false;
+  // Who hears the PIN typed on the PIN page, while it is the status page shown.
+  std::function<void(const std::string& pin)> pin_entered_;
   // The navigation of the main frame's load that started and has shown
   // nothing yet.
   std::string provisional_url_;

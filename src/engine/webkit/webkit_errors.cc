@@ -49,7 +49,10 @@ int CertificateErrorCode(GTlsCertificateFlags errors) {
 int LoadErrorCode(const GError* error) {
   if (error->domain == WEBKIT_POLICY_ERROR) return ERR_BLOCKED_BY_CLIENT;
   if (error->domain == WEBKIT_NETWORK_ERROR) return NetworkErrorCode(error->code);
-  if (error->domain == G_TLS_ERROR) return ERR_SSL_PROTOCOL_ERROR;
+  if (error->domain == G_TLS_ERROR) {
+    return error->code == G_TLS_ERROR_CERTIFICATE_REQUIRED ? ERR_SSL_CLIENT_AUTH_CERT_NEEDED
+                                                           : ERR_SSL_PROTOCOL_ERROR;
+  }
   if (error->domain == G_RESOLVER_ERROR) return ERR_NAME_NOT_RESOLVED;
   if (error->domain == G_IO_ERROR) return IoErrorCode(error->code);
   return ERR_FAILED;

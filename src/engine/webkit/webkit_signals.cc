@@ -34,6 +34,7 @@ struct BrowserSignals {
     if (event != WEBKIT_LOAD_STARTED) self->redirect_cancelled_ = false;
     // The view's URL follows a new load's start only later.
     if (event == WEBKIT_LOAD_STARTED) {
+      self->certificate_declined_ = false;
       self->provisional_url_ = self->navigation_url_;
     } else if (event != WEBKIT_LOAD_REDIRECTED) {
       self->provisional_url_.clear();
@@ -127,8 +128,8 @@ struct BrowserSignals {
     if (ReloadAfterOwnCancel(view, uri, error, self)) return TRUE;
     auto handler = self->HandlerOf(&Client::GetLoadHandler);
     if (handler && error != nullptr) {
-      handler->OnLoadError(self->shared_from_this(), Frame{Text(uri), true}, LoadErrorCode(error),
-                           error->message, Text(uri));
+      handler->OnLoadError(self->shared_from_this(), Frame{Text(uri), true},
+                           self->LoadErrorOf(error), error->message, Text(uri));
     }
     // The engine's error page, until a retry replaces it, unless the kiosk
     // asked for its status page (for this failure, or for the refused
@@ -349,21 +350,7 @@ struct BrowserSignals {
 
   static gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request,
                                  Self* self) {
-    // A server that asks for a client certificate gets the handshake
-    // without one (a cancel would end the whole load): one that only
-    // offers it to those who have one loads its page.
-    if (webkit_authentication_request_get_scheme(request) ==
-        WEBKIT_AUTHENTICATION_SCHEME_CLIENT_CERTIFICATE_REQUESTED) {
-      const std::string host = Text(webkit_authentication_request_get_host(request));
-      if (self->hosts_without_certificate_.insert(host).second) {
-        vkx::LogError("Client certificate asked for by " + host + ": none offered");
-      }
-      webkit_authentication_request_authenticate(request, nullptr);
-      return TRUE;
-    }
-    vkx::LogError("HTTP authentication refused: " + self->navigation_url_);
-    webkit_authentication_request_cancel(request);
-    return TRUE;
+    return self->Authenticate(request);
   }
 };
 

@@ -32,6 +32,10 @@ class CertificateAuthority:
                "extendedKeyUsage = serverAuth\n"
                "subjectAltName = {san}\n")
 
+    _CLIENT = ("basicConstraints = critical,CA:FALSE\n"
+               "keyUsage = critical,digitalSignature\n"
+               "extendedKeyUsage = clientAuth\n")
+
     def __init__(self, folder):
         self.folder = folder
         self.tag = os.urandom(4).hex()
@@ -99,6 +103,10 @@ class CertificateAuthority:
                     out.write(pem.read())
         return chain, key
 
+    def client(self, common_name):
+        """(certificate, key) of a TLS client certificate signed by the root."""
+        return self._signed(common_name, self._CLIENT, None)
+
     def self_signed_server(self, *dns_names):
         """(certificate, key) of a server certificate that signs itself."""
         return self._self_signed(dns_names[0], self._SERVER.format(san=self._san(dns_names)))
@@ -113,6 +121,10 @@ class PrivateSystemFiles:
     ca-certificates.crt, which GnuTLS (and so WebKit) reads."""
 
     _available = None
+
+    _CLIENT = ("basicConstraints = critical,CA:FALSE\n"
+               "keyUsage = critical,digitalSignature\n"
+               "extendedKeyUsage = clientAuth\n")
 
     def __init__(self, folder):
         self.folder = folder

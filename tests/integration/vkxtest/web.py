@@ -18,6 +18,7 @@ class Request:
     path: str  # with the query string
     headers: dict  # lower-cased names
     body: bytes
+    client: str = ""  # over TLS: the common name of the client's certificate
 
 
 @dataclass
@@ -46,7 +47,8 @@ class HttpServer:
                 length = int(self.headers.get("Content-Length") or 0)
                 body = self.rfile.read(length) if length else b""
                 request = Request(time.monotonic(), self.command, self.path,
-                                  {k.lower(): v for k, v in self.headers.items()}, body)
+                                  {k.lower(): v for k, v in self.headers.items()}, body,
+                                  getattr(self, "client_name", ""))
                 with server._cond:
                     server._requests.append(request)
                     server._cond.notify_all()
@@ -169,9 +171,15 @@ class HttpsServer(HttpServer):
     handshake_failures, so a test can tell a client that refused the
     certificate from one that never came."""
 
-    def __init__(self, chain_file, key_file, hostname="localhost", host="127.0.0.1", port=0):
+    def __init__(self, chain_file, key_file, hostname="localhost", host="127.0.0.1", port=0,
+                 client_ca=None, client_required=False):
+        """client_ca: ask clients for a certificate issued by it (a PEM file);
+        client_required: refuse a client without one."""
         self._context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self._context.load_cert_chain(chain_file, key_file)
+        if client_ca:
+            self._context.load_verify_locations(client_ca)
+            self._context.verify_mode = ssl.CERT_REQUIRED if client_required else ssl.CERT_OPTIONAL
         self.hostname = hostname
         self.handshake_failures = []
         super().__init__(host, port)
@@ -190,6 +198,9 @@ class HttpsServer(HttpServer):
                         outer.handshake_failures.append(str(error))
                         outer._cond.notify_all()
                     raise
+                peer = self.request.getpeercert() or {}
+                self.client_name = next((value for rdn in peer.get("subject", ())
+                                         for name, value in rdn if name == "commonName"), "")
                 super().setup()
 
         class TlsServer(http.server.ThreadingHTTPServer):
