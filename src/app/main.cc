@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "app/command_line.h"
@@ -25,6 +26,28 @@ void PrintText(std::string text) {
   vkx::LogInfo(text);
 }
 
+// --check-config's word on the client certificate: whether it and its key
+// load (a token's PIN is neither asked for nor shown).
+void CheckClientCertificate() {
+  std::ostringstream quiet_out;
+  std::ostringstream quiet_err;
+  std::string certificate;
+  std::string key;
+  {
+    vkx::LogRedirect quiet(quiet_out, quiet_err);
+    certificate = Config::Instance().GetClientCertificate();
+    key = Config::Instance().GetClientCertificateKey();
+  }
+  if (certificate.empty()) return;
+  const std::string keys = key.empty() ? "clientCertificate" : "clientCertificate, clientCertificateKey";
+  std::string error;
+  if (engine::LoadClientCertificate(certificate, key, error)) {
+    vkx::LogInfo("The client certificate can be loaded (" + keys + ")");
+  } else {
+    vkx::LogInfo("The client certificate cannot be loaded (" + keys + "): " + error);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -41,7 +64,9 @@ int main(int argc, char* argv[]) {
       PrintText(VersionText());
       return 0;
     case CommandLineAction::CheckConfig:
-      return Config::Check() ? 0 : 1;
+      if (!Config::Check()) return 1;
+      CheckClientCertificate();
+      return 0;
     case CommandLineAction::Run:
       break;
   }

@@ -21,7 +21,8 @@ ROW = 24
 TITLE = "lockdown"
 SECRET_USER = "kiosk-user-7f3a"
 SECRET_PASSWORD = "pw-c0ffee-9d2e"
-SECRETS = {"VKX_BRELLIK_USERNAME": SECRET_USER, "VKX_BRELLIK_PASSWORD": SECRET_PASSWORD}
+SECRETS = {"VKX_BRELLIK_USERNAME": SECRET_USER, "VKX_BRELLIK_PASSWORD": SECRET_PASSWORD,
+           "VKX_CLIENT_CERT_PIN": "pin-4711-c3rt"}
 BUS = "unix:path=/nonexistent/vkx-test-bus"
 
 # (script run on a click, the URL refused). The first row runs first:

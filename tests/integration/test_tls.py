@@ -14,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 import vkxtest
 from vkxtest import (CertificateAuthority, HttpsServer, Kiosk, PrivateFilesTestCase,
@@ -309,6 +310,55 @@ class ClientCertificateTest(vkxtest.KioskTestCase):
                     kiosk.wait_for_line(reason, stream="stderr")
                 self.assertEqual(len(self.servers["localhost"].requests("/")), served)
                 kiosk.stop()
+
+    def token(self, pin):
+        """The environment of a kiosk whose SoftHSM2 token (a configuration
+        and token directory of the test's own) holds a client certificate
+        and its key under `pin`, and the configuration naming them."""
+        folder = os.path.join(self.workdir, "softhsm")
+        os.makedirs(os.path.join(folder, "tokens"))
+        conf = os.path.join(folder, "softhsm2.conf")
+        with open(conf, "w", encoding="ascii") as out:
+            out.write(f"directories.tokendir = {folder}/tokens\nobjectstore.backend = file\n"
+                      "log.level = ERROR\n")
+        env = dict(os.environ, SOFTHSM2_CONF=conf, GNUTLS_PIN=pin)
+        cert, key = self.ca.client("vkx-token")
+        pkcs8 = os.path.join(folder, "key.p8")
+        for argv in (["softhsm2-util", "--init-token", "--free", "--label", "vkx", "--pin", pin,
+                      "--so-pin", "so-" + pin],
+                     ["openssl", "pkcs8", "-topk8", "-nocrypt", "-in", key, "-out", pkcs8],
+                     ["softhsm2-util", "--import", pkcs8, "--token", "vkx", "--label", "terminal",
+                      "--id", "01", "--pin", pin],
+                     ["p11tool", "--login", "--write", "--load-certificate", cert, "--label",
+                      "terminal", "--id", "01", "pkcs11:token=vkx"]):
+            subprocess.run(argv, env=env, check=True, capture_output=True, timeout=30)
+        config = {"clientCertificate": "pkcs11:token=vkx;object=terminal;type=cert",
+                  "clientCertificateKey": "pkcs11:token=vkx;object=terminal;type=private"}
+        return {"SOFTHSM2_CONF": conf}, config
+
+    @unittest.skipUnless(shutil.which("softhsm2-util") and shutil.which("p11tool"),
+                         "SoftHSM2 or p11tool is not installed")
+    def test_token_with_the_pin_from_the_environment_or_typed(self):
+        pin, wrong = "pin-a7c9", "pin-x3k8"
+        env, config = self.token(pin)
+        kiosk = self.run_kiosk("localhost", env=dict(env, VKX_CLIENT_CERT_PIN=pin), **config)
+        kiosk.wait_for_line(r"^>> client vkx-token ", timeout=30)
+        self.assertFalse([line for line in kiosk.lines() if "PIN" in line])
+        kiosk.stop()
+
+        kiosk = self.run_kiosk("localhost", env=env, **config)
+        host = self.x.find_host_window()
+        for typed, line in ((wrong, "asked for"), (pin, "refused")):
+            kiosk.wait_for_line(f"^Client certificate PIN {line} by the token for localhost$",
+                                timeout=30)
+            wait_until(lambda: (self.x.text_property(host, "_NET_WM_NAME") or ("", ""))[1] ==
+                       "PIN for localhost", 10, what="the PIN page")
+            self.x.xdotool("type", "--delay", "30", typed)
+            self.x.key("Return")
+        kiosk.wait_for_line(r"^>> client vkx-token ", timeout=30)
+        output = "\n".join(kiosk.lines() + kiosk.lines("stderr"))
+        self.assertNotIn(pin, output)
+        self.assertNotIn(wrong, output)
 
 
 if __name__ == "__main__":

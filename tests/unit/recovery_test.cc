@@ -184,6 +184,19 @@ TEST_F(Recovery, RefusedCertificateIsTriedEveryMinuteAndACrashShowsRestarting) {
   EXPECT_EQ(browser->loaded.size(), 1u);
   EXPECT_EQ(log.TakeError(), "");
 
+  // A site that demands a client certificate and got none: retried likewise.
+  recovery->OnLoadError(browser, url, engine::ERR_SSL_CLIENT_AUTH_CERT_NEEDED, "required");
+  recovery->NoteClientCertificateUnusable();
+  recovery->OnLoadError(browser, url, engine::ERR_SSL_CLIENT_AUTH_CERT_NEEDED, "required");
+  ASSERT_EQ(browser->status_pages.size(), 4u);
+  EXPECT_EQ(fake::Log().delayed.back().delay_ms, 60000);
+  for (const char* text : {"<title>Certificate needed: portal.test</title>", "does not have",
+                           "clientCertificateHosts"}) {
+    EXPECT_TRUE(Has(browser->status_pages[2].html, text)) << text;
+  }
+  EXPECT_TRUE(Has(browser->status_pages[3].html, "cannot be loaded"));
+  browser->status_pages.resize(2);
+
   // A renderer replaced at once needs no page in between; later ones show one.
   recovery->OnRendererTerminated(browser, engine::TerminationStatus::Crashed);
   EXPECT_EQ(browser->status_pages.size(), 2u);

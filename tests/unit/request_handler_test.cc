@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "config/config.h"
 #include "fake_engine.h"
 #include "log_capture.h"
 #include "test_pki.h"
@@ -211,6 +212,7 @@ TEST_F(RequestHandlerTest, ExternalUrlGoesToTheDesktopOpenerAsOneArgument) {
 // never is.
 TEST_F(RequestHandlerTest, NavigationThatEndedTheRendererIsRefusedAfterwards) {
   Configure("url=https://start.test/\n");
+  ASSERT_TRUE(Config::Instance().Reload());
   RequestHandler handler(RootStore());
   auto browser = std::make_shared<fake::Browser>(1);
   LogCapture log;
@@ -223,6 +225,46 @@ TEST_F(RequestHandlerTest, NavigationThatEndedTheRendererIsRefusedAfterwards) {
   EXPECT_FALSE(handler.OnBeforeBrowse(browser, "https://x.test/", true, false));
   EXPECT_FALSE(handler.OnBeforeBrowse(browser, "https://start.test/", false, false));
   EXPECT_EQ(log.TakeError(), "");
+}
+
+// The certificate goes to its hosts only (the host of url by default); a
+// token's PIN is typed on the kiosk's page, kept, forgotten once refused, and
+// never logged.
+TEST_F(RequestHandlerTest, ClientCertificateToItsHostsAndItsPinTypedOnce) {
+  RequestHandler handler(RootStore());
+  auto browser = std::make_shared<fake::Browser>(1);
+  LogCapture log;
+  struct Case {
+    const char* config;
+    const char* host;
+    bool offered;
+  };
+  for (const Case& c : {Case{"", "portal.test", false},
+                        Case{"clientCertificate=c.pem\n", "portal.test", true},
+                        Case{"clientCertificate=c.pem\n", "other.test", false},
+                        Case{"clientCertificate=c.pem\nclientCertificateHosts=*.org.test\n",
+                             "a.org.test", true},
+                        Case{"clientCertificate=c.pem\nclientCertificateHosts=*.org.test\n",
+                             "portal.test", false},
+                        Case{"clientCertificate=missing.pem\n", "portal.test", false}}) {
+    Configure(std::string("url=https://portal.test/\n") + c.config);
+    ASSERT_TRUE(Config::Instance().Reload());
+    EXPECT_EQ(handler.OnClientCertificateRequest(browser, c.host, 443) != nullptr, c.offered)
+        << c.config << c.host;
+  }
+  EXPECT_EQ(log.TakeError(), "Client certificate not loaded (clientCertificate): No such file\n");
+
+  const std::string pin = "pin-5150";
+  EXPECT_EQ(handler.OnClientCertificatePin(browser, {"portal.<b>", false, 0}), std::nullopt);
+  ASSERT_EQ(browser->status_pages.size(), 1u);
+  EXPECT_NE(browser->status_pages[0].html.find("portal.&lt;b&gt;"), std::string::npos);
+  browser->pin_entered(pin);
+  EXPECT_EQ(browser->loaded, std::vector<std::string>{browser->main_frame_url});
+  EXPECT_EQ(handler.OnClientCertificatePin(browser, {"portal.test", false, 0}), pin);
+  EXPECT_EQ(handler.OnClientCertificatePin(browser, {"portal.test", true, 1}), std::nullopt);
+  ASSERT_EQ(browser->status_pages.size(), 2u);
+  EXPECT_NE(browser->status_pages[1].html.find("wrong. This is the last try."), std::string::npos);
+  EXPECT_EQ(log.TakeInfo().find(pin), std::string::npos);
 }
 
 TEST_F(RequestHandlerTest, NavigationInjectsTheConfiguredCookies) {
