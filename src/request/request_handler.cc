@@ -124,7 +124,7 @@ engine::ClientCertificatePtr RequestHandler::OnClientCertificateRequest(
 
 std::optional<std::string> RequestHandler::OnClientCertificatePin(
     engine::BrowserPtr browser, const engine::PinRequest& request) {
-  std::optional<std::string> pin = pin_.Answer(request.retry);
+  std::optional<std::string> pin = pin_->Answer(request.retry);
   if (pin || !browser) return pin;
   // A person types it on the kiosk's PIN page; the page is loaded again
   // with it.
@@ -133,13 +133,15 @@ std::optional<std::string> RequestHandler::OnClientCertificatePin(
                                            "Client certificate PIN asked for") +
                " by the token for " + request.host);
   std::weak_ptr<engine::Browser> target = browser;
+  std::weak_ptr<vkx::PinKeeper> keeper = pin_;
   browser->ShowPinPage(
       vkx::PinPageHtml(request.host, request.retry, request.tries_left,
                        vkx::StatusLanguage(Config::Instance().GetAcceptLanguageList())),
-      url, [this, target, url](const std::string& typed) {
+      url, [keeper, target, url](const std::string& typed) {
         auto page = target.lock();
-        if (!page || typed.empty()) return;
-        pin_.Entered(typed);
+        auto pin_keeper = keeper.lock();
+        if (!page || !pin_keeper || typed.empty()) return;
+        pin_keeper->Entered(typed);
         page->LoadURL(url);
       });
   return std::nullopt;

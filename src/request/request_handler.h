@@ -58,7 +58,8 @@ class RequestHandler : public engine::RequestHandler {
   // kiosk through renderer restarts.
   std::set<std::string> renderer_enders_;
   // The client certificate's PIN: the environment's, or what a person typed.
-  vkx::PinKeeper pin_{vkx::TakeCredentials().certificatePin};
+  std::shared_ptr<vkx::PinKeeper> pin_ =
+      std::make_shared<vkx::PinKeeper>(vkx::TakeCredentials().certificatePin);
   // Hosts told once that they were offered the certificate.
   std::set<std::string> certificate_hosts_;
 };
