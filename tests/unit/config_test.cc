@@ -202,10 +202,16 @@ TEST_F(ConfigTest, FifoIsRefusedInsteadOfBlocking) {
 // from the environment are never shown.
 TEST_F(ConfigTest, CheckShowsKeysInUseAndIgnoredLines) {
   Write("url=https://x.test/\nwidth=wide\nfoo=bar\ncookieFile=/tmp/c\nheight=700\nheight=720\n"
-        "noequals\n\nacceptLanguageList=\nzoomLevel=9\n");
+        "noequals\n\nacceptLanguageList=\nzoomLevel=9\nonScreenKeyboard=true\n");
   setenv("VKX_BRELLIK_PASSWORD", "secret-password", 1);
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", "/nonexistent", 1);
   EXPECT_TRUE(Config::Check());
+  setenv("PATH", path.c_str(), 1);
   const std::string out = TakeOut();
+  EXPECT_NE(out.find("\nThe on-screen keyboard is not installed (onScreenKeyboard=true): "
+                     "onboard is not in PATH"),
+            std::string::npos);
   EXPECT_EQ(out.rfind("Configuration file: " + path_ + "\nurl=https://x.test/\n", 0), 0u) << out;
   for (const char* line : {"width=800 (default)\n", "height=720\n", "cookieFile= (default)\n",
                            "requireSandbox=false (default)\n",
