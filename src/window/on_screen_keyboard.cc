@@ -1,6 +1,7 @@
 #include "window/on_screen_keyboard.h"
 
 #include <glib-unix.h>
+#include <fcntl.h>
 #include <glib/gstdio.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -47,6 +48,8 @@ OnScreenKeyboard::OnScreenKeyboard(Place place, std::function<void()> heightChan
 
 OnScreenKeyboard::~OnScreenKeyboard() {
   if (hide_timer_ != 0) g_source_remove(hide_timer_);
+  // Whoever listened may be gone already: nothing is resized on the way out.
+  height_changed_ = nullptr;
   Stop();
   // With the program's window, should it still be in the strip.
   XDestroyWindow(display_, strip_);
@@ -82,6 +85,7 @@ void OnScreenKeyboard::Start() {
   const std::string layout = KioskKeyboardLayout();
   if (fd < 0 || write(fd, layout.data(), layout.size()) != static_cast<ssize_t>(layout.size())) {
     if (fd >= 0) close(fd);
+    restarts_left_ = 0;
     Log("cannot write its layout in " + std::string(g_get_user_runtime_dir()));
     return;
   }
@@ -116,6 +120,7 @@ void OnScreenKeyboard::Start() {
           static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL),
           [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, &pid_, nullptr, &output_,
           nullptr, &error)) {
+    restarts_left_ = 0;
     Log(error != nullptr ? error->message : "cannot start it");
     g_clear_error(&error);
     Stop();
@@ -127,7 +132,7 @@ void OnScreenKeyboard::Start() {
   start_timer_ = g_timeout_add(kStartTimeoutMs, [](gpointer data) -> gboolean {
     auto* self = static_cast<OnScreenKeyboard*>(data);
     self->start_timer_ = 0;
-      Log(std::string(kOnScreenKeyboardProgram) + " did not start within " +
+    Log(std::string(kOnScreenKeyboardProgram) + " did not start within " +
         std::to_string(kStartTimeoutMs / 1000) + " s");
     self->Stop();
     return G_SOURCE_REMOVE;
