@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string.h>
 #include <optional>
 
 extern char** environ;
@@ -55,6 +56,14 @@ const Credentials& TakeCredentials() {
     Stored().certificatePin = *pin;
   }
   return Stored();
+}
+
+std::string TakeCertificatePin() {
+  TakeCredentials();
+  std::string pin = Stored().certificatePin;
+  explicit_bzero(Stored().certificatePin.data(), Stored().certificatePin.size());
+  Stored().certificatePin.clear();
+  return pin;
 }
 
 void CaptureStartEnvironment() {

@@ -24,6 +24,10 @@ struct Credentials {
 // returns what memory holds.
 const Credentials& TakeCredentials();
 
+// Hands the client certificate's PIN over to its one keeper, once: memory
+// holds no other copy of it afterwards.
+std::string TakeCertificatePin();
+
 // Takes the credentials, then keeps a copy of the environment for the
 // programs started later. Called first thing in main.
 void CaptureStartEnvironment();

@@ -30,16 +30,20 @@ PinKeeper::PinKeeper(std::string fromEnvironment) : pin_(std::move(fromEnvironme
 
 PinKeeper::~PinKeeper() { Wipe(pin_); }
 
-std::optional<std::string> PinKeeper::Answer(bool retry) {
-  last_refused_ = retry;
-  if (retry) Wipe(pin_);
-  if (pin_.empty()) return std::nullopt;
+std::optional<std::string> PinKeeper::Answer(bool retry, int triesLeft) {
+  if (retry) {
+    Wipe(pin_);
+    fresh_ = false;
+  }
+  if (pin_.empty() || (triesLeft == 1 && !fresh_)) return std::nullopt;
+  fresh_ = false;
   return pin_;
 }
 
 void PinKeeper::Entered(const std::string& pin) {
   Wipe(pin_);
   pin_ = pin;
+  fresh_ = !pin_.empty();
 }
 
 }  // namespace vkx

@@ -16,9 +16,6 @@ namespace vkx {
 // url).
 bool OffersClientCertificate(const std::string& host, int port, const Config& config);
 
-// What the token reports of the PIN tries left.
-enum class PinTries { Unknown, Many, Final };
-
 class PinKeeper {
  public:
   // `fromEnvironment`: VKX_CLIENT_CERT_PIN (empty: not set).
@@ -27,18 +24,21 @@ class PinKeeper {
   PinKeeper(const PinKeeper&) = delete;
   PinKeeper& operator=(const PinKeeper&) = delete;
 
-  // The token asks for the PIN; `retry`: the one given last was wrong, and
-  // is forgotten (the environment's too: a wrong PIN is never tried twice,
-  // so that it cannot lock the token). nullopt: a person must type one.
-  std::optional<std::string> Answer(bool retry);
-  // Whether the PIN last asked for was refused by the token.
-  bool LastRefused() const { return last_refused_; }
+  // The token asks for the PIN (each new connection may): the PIN to hand
+  // over, or nullopt when a person must type one. `retry`: the one given
+  // last was wrong; it is forgotten (the environment's too, never tried
+  // twice). `triesLeft` 1: the token's final try, which only a PIN a
+  // person has just typed gets, so that a stored PIN (the environment's,
+  // at every start; the same one on parallel connections) never locks
+  // the token.
+  std::optional<std::string> Answer(bool retry, int triesLeft);
   // What a person typed on the PIN page.
   void Entered(const std::string& pin);
 
  private:
   std::string pin_;
-  bool last_refused_ = false;
+  // Typed and not handed over yet.
+  bool fresh_ = false;
 };
 
 }  // namespace vkx

@@ -104,15 +104,25 @@ engine::ClientCertificatePtr RequestHandler::OnClientCertificateRequest(
     engine::BrowserPtr /*browser*/, const std::string& host, int port) {
   Config& config = Config::Instance();
   if (!vkx::OffersClientCertificate(host, port, config)) return nullptr;
-  std::string error;
-  engine::ClientCertificatePtr certificate = engine::LoadClientCertificate(
-      config.GetClientCertificate(), config.GetClientCertificateKey(), error);
+  // Loaded once for the configured names (a token lookup can take a
+  // while), again when they change; a failure is told once for them.
+  const std::string names =
+      config.GetClientCertificate() + '\n' + config.GetClientCertificateKey();
+  if (names != certificate_names_ || !certificate_) {
+    std::string error;
+    certificate_ = engine::LoadClientCertificate(config.GetClientCertificate(),
+                                                 config.GetClientCertificateKey(), error);
+    if (!certificate_ && names != certificate_names_) {
+      vkx::LogError(std::string("Client certificate not loaded (") +
+                    (config.GetClientCertificateKey().empty()
+                         ? "clientCertificate"
+                         : "clientCertificate, clientCertificateKey") +
+                    "): " + error);
+    }
+    certificate_names_ = names;
+  }
+  engine::ClientCertificatePtr certificate = certificate_;
   if (!certificate) {
-    vkx::LogError(std::string("Client certificate not loaded (") +
-                  (config.GetClientCertificateKey().empty()
-                       ? "clientCertificate"
-                       : "clientCertificate, clientCertificateKey") +
-                  "): " + error);
     if (recovery_) recovery_->NoteClientCertificateUnusable();
     return nullptr;
   }
@@ -124,7 +134,7 @@ engine::ClientCertificatePtr RequestHandler::OnClientCertificateRequest(
 
 std::optional<std::string> RequestHandler::OnClientCertificatePin(
     engine::BrowserPtr browser, const engine::PinRequest& request) {
-  std::optional<std::string> pin = pin_->Answer(request.retry);
+  std::optional<std::string> pin = pin_->Answer(request.retry, request.tries_left);
   if (pin || !browser) return pin;
   // A person types it on the kiosk's PIN page; the page is loaded again
   // with it.

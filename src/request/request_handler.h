@@ -59,7 +59,11 @@ class RequestHandler : public engine::RequestHandler {
   std::set<std::string> renderer_enders_;
   // The client certificate's PIN: the environment's, or what a person typed.
   std::shared_ptr<vkx::PinKeeper> pin_ =
-      std::make_shared<vkx::PinKeeper>(vkx::TakeCredentials().certificatePin);
+      std::make_shared<vkx::PinKeeper>(vkx::TakeCertificatePin());
+  // The certificate as last loaded, and the configured names it was loaded
+  // for ("certificate\nkey").
+  engine::ClientCertificatePtr certificate_;
+  std::string certificate_names_;
   // Hosts told once that they were offered the certificate.
   std::set<std::string> certificate_hosts_;
 };

@@ -267,6 +267,21 @@ TEST_F(RequestHandlerTest, ClientCertificateToItsHostsAndItsPinTypedOnce) {
   EXPECT_EQ(log.TakeInfo().find(pin), std::string::npos);
 }
 
+// A stored PIN never locks the token: a refused PIN is forgotten, and the
+// final try is only ever given a PIN a person has just typed.
+TEST(PinKeeper, LeavesTheLastTryToAPerson) {
+  vkx::PinKeeper keeper("1234");
+  EXPECT_EQ(keeper.Answer(false, 2), "1234");
+  EXPECT_EQ(keeper.Answer(false, 0), "1234");
+  EXPECT_EQ(keeper.Answer(false, 1), std::nullopt);
+  EXPECT_EQ(keeper.Answer(true, 2), std::nullopt);
+  EXPECT_EQ(keeper.Answer(false, 2), std::nullopt);
+  keeper.Entered("5678");
+  EXPECT_EQ(keeper.Answer(false, 1), "5678");
+  EXPECT_EQ(keeper.Answer(false, 1), std::nullopt);
+  EXPECT_EQ(keeper.Answer(false, 0), "5678");
+}
+
 TEST_F(RequestHandlerTest, NavigationInjectsTheConfiguredCookies) {
   const std::string cookies = Dir() + "/cookies.txt";
   std::ofstream(cookies) << ".example.test\tTRUE\t/\tFALSE\t0\tSID\tv\t\n"

@@ -121,6 +121,8 @@ class WebKitBrowser : public Browser, public std::enable_shared_from_this<WebKit
     bool requested = false;
     bool loading = false;
     bool shown = false;
+    // Its document replaced the last page's.
+    bool committed = false;
     std::string url;
     // It stands in for the engine's error page of a failed load, and
     // reports that load's end as the error page did.

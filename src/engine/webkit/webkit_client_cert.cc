@@ -114,6 +114,7 @@ gboolean WebKitBrowser::Authenticate(WebKitAuthenticationRequest* request) {
     // Not kept by the engine beyond this request.
     WebKitCredential* credential =
         webkit_credential_new_for_certificate_pin(pin->c_str(), WEBKIT_CREDENTIAL_PERSISTENCE_NONE);
+    explicit_bzero(pin->data(), pin->size());
     webkit_authentication_request_authenticate(request, credential);
     webkit_credential_free(credential);
     return TRUE;
@@ -136,7 +137,8 @@ void WebKitBrowser::ShowPinPage(const std::string& html, const std::string& for_
 }
 
 bool WebKitBrowser::ReadPinOnReturn(const GdkEventKey* event) {
-  if (!pin_entered_ || !status_.shown || view_ == nullptr) return false;
+  // Only in the PIN page's own document, never in the page it replaces.
+  if (!pin_entered_ || !status_.shown || !status_.committed || view_ == nullptr) return false;
   if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter) return false;
   webkit_web_view_evaluate_javascript(
       view_, kReadPin, -1, kPinWorld, nullptr, nullptr,
@@ -146,7 +148,7 @@ bool WebKitBrowser::ReadPinOnReturn(const GdkEventKey* event) {
             WEBKIT_WEB_VIEW(source), result, nullptr);
         auto self = weak->lock();
         if (!self || value == nullptr || !jsc_value_is_string(value) || !self->pin_entered_ ||
-            !self->status_.shown) {
+            !self->status_.shown || !self->status_.committed) {
           return;
         }
         g_autofree char* pin = jsc_value_to_string(value);

@@ -39,6 +39,7 @@ struct BrowserSignals {
     } else if (event != WEBKIT_LOAD_REDIRECTED) {
       self->provisional_url_.clear();
     }
+    if (event == WEBKIT_LOAD_COMMITTED && self->status_.loading) self->status_.committed = true;
     if (event == WEBKIT_LOAD_COMMITTED && !self->status_.loading && !self->first_session_) {
       self->first_session_.reset(webkit_web_view_get_session_state(view));
     }
@@ -54,6 +55,7 @@ struct BrowserSignals {
           self->status_.requested && Text(webkit_web_view_get_uri(view)) == self->status_.url;
       self->status_.requested = false;
       self->status_.shown = self->status_.loading;
+      self->status_.committed = false;
       if (self->status_.loading) return;
       self->status_.ends_failed_load = false;
     }

@@ -84,11 +84,12 @@ constexpr const char* kFocusReporter = R"JS((function(report) {
     if (element.localName !== 'input') return false;
     return textTypes.indexOf(element.type) >= 0;
   };
+  // Only the engine's own focus changes count, never events a page made up.
   window.addEventListener('focusin', function(event) {
-    report(editable(event.target));
+    if (event.isTrusted) report(editable(event.target));
   }, true);
   window.addEventListener('focusout', function(event) {
-    if (!editable(event.relatedTarget)) report(false);
+    if (event.isTrusted && !editable(event.relatedTarget)) report(false);
   }, true);
   window.addEventListener('resize', function() {
     var element = document.activeElement;
