@@ -3,6 +3,7 @@ process trees read from /proc, their memory and CPU time, and ending every
 process a script started, by PID. The private Xvfb, the HTTP server and the
 /proc readings come from the integration tests' package, vkxtest."""
 
+import argparse
 import contextlib
 import ctypes
 import os
@@ -495,3 +496,12 @@ def private_display(size=None, window_manager=False):
                 wm.stop()
             xvfb.stop()
             reap()
+
+
+def kiosk_bench_args(doc, runs):
+    """The options of a benchmark that starts the kiosk: --runs (default
+    `runs`) and --build-dir (VKX_BUILD_DIR, else build)."""
+    parser = argparse.ArgumentParser(description=doc.split("\n")[0])
+    parser.add_argument("--runs", type=int, default=runs)
+    parser.add_argument("--build-dir", default=os.environ.get("VKX_BUILD_DIR", "build"))
+    return parser.parse_args()

@@ -13,7 +13,6 @@ pages against the same kiosk with the key off. Every process is ended by
 PID.
 """
 
-import argparse
 import os
 import sys
 import time
@@ -105,9 +104,6 @@ def main():
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--runs", type=int, default=10)
-    parser.add_argument("--build-dir", default=os.environ.get("VKX_BUILD_DIR", "build"))
-    ARGS = parser.parse_args()
+    ARGS = bl.kiosk_bench_args(__doc__, runs=10)
     bl.become_subreaper()
     sys.exit(main())

@@ -10,7 +10,6 @@ worker. The time is read from the kiosk's own lines (their arrival in this
 script). Every process is ended by PID.
 """
 
-import argparse
 import os
 import sys
 
@@ -64,9 +63,6 @@ def main():
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--build-dir", default=os.environ.get("VKX_BUILD_DIR", "build"))
-    ARGS = parser.parse_args()
+    ARGS = bl.kiosk_bench_args(__doc__, runs=5)
     bl.become_subreaper()
     sys.exit(main())

@@ -16,6 +16,7 @@
 #include "config/environment.h"
 #include "engine/engine.h"
 #include "log/log.h"
+#include "request/client_certificate.h"
 #include "window/host_window.h"
 
 namespace {
@@ -39,7 +40,7 @@ void CheckClientCertificate() {
     key = Config::Instance().GetClientCertificateKey();
   }
   if (certificate.empty()) return;
-  const std::string keys = key.empty() ? "clientCertificate" : "clientCertificate, clientCertificateKey";
+  const std::string keys = vkx::ClientCertificateKeyNames(key);
   std::string error;
   if (engine::LoadClientCertificate(certificate, key, error)) {
     vkx::LogInfo("The client certificate can be loaded (" + keys + ")");

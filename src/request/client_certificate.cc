@@ -26,6 +26,10 @@ bool OffersClientCertificate(const std::string& host, int port, const Config& co
   return UrlAllowed(url + "/", ParseAllowList(hosts));
 }
 
+std::string ClientCertificateKeyNames(const std::string& key) {
+  return key.empty() ? "clientCertificate" : "clientCertificate, clientCertificateKey";
+}
+
 PinKeeper::PinKeeper(std::string fromEnvironment) : pin_(std::move(fromEnvironment)) {}
 
 PinKeeper::~PinKeeper() { Wipe(pin_); }

@@ -16,6 +16,10 @@ namespace vkx {
 // url).
 bool OffersClientCertificate(const std::string& host, int port, const Config& config);
 
+// The configuration keys a certificate was loaded from, for the log:
+// "clientCertificate", with ", clientCertificateKey" when a key is named.
+std::string ClientCertificateKeyNames(const std::string& key);
+
 class PinKeeper {
  public:
   // `fromEnvironment`: VKX_CLIENT_CERT_PIN (empty: not set).

@@ -113,11 +113,9 @@ engine::ClientCertificatePtr RequestHandler::OnClientCertificateRequest(
     certificate_ = engine::LoadClientCertificate(config.GetClientCertificate(),
                                                  config.GetClientCertificateKey(), error);
     if (!certificate_ && names != certificate_names_) {
-      vkx::LogError(std::string("Client certificate not loaded (") +
-                    (config.GetClientCertificateKey().empty()
-                         ? "clientCertificate"
-                         : "clientCertificate, clientCertificateKey") +
-                    "): " + error);
+      vkx::LogError("Client certificate not loaded (" +
+                    vkx::ClientCertificateKeyNames(config.GetClientCertificateKey()) + "): " +
+                    error);
     }
     certificate_names_ = names;
   }
